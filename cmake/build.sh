@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Configures (once) and builds Dropleaf and its tests with the MinGW-w64 toolchain.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${DROPLEAF_BUILD_DIR:-$root/build}
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
+fi
+cmake --build "$build" -j"$(nproc)"

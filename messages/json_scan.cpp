@@ -1,0 +1,3 @@
+#include "messages/json_scan.h"
+
+std::string FindJsonValue(const std::string&, const std::string&) { return {}; }

@@ -1,0 +1,5 @@
+#pragma once
+
+#include <string>
+
+std::string FindJsonValue(const std::string& text, const std::string& key);

@@ -1,0 +1,3 @@
+#include "messages/open_message.h"
+
+void OpenSelectedMessage() {}

@@ -1,0 +1,3 @@
+#include "paste/clipboard_capture.h"
+
+HBITMAP CaptureClipboardBitmap(HWND) { return nullptr; }

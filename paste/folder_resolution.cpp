@@ -1,0 +1,4 @@
+#include "paste/folder_resolution.h"
+
+std::wstring ResolveFolderForWindow(HWND) { return {}; }
+std::wstring FileUrlToPath(const std::wstring&) { return {}; }

@@ -1,0 +1,3 @@
+#include "paste/output_naming.h"
+
+std::wstring ChooseOutputPath(const std::wstring&) { return {}; }

@@ -1,0 +1,5 @@
+#pragma once
+
+#include <string>
+
+std::wstring ChooseOutputPath(const std::wstring& folder);

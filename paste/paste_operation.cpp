@@ -1,0 +1,3 @@
+#include "paste/paste_operation.h"
+
+bool PasteIntoFolder(HWND) { return false; }

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+bool EncodePngFile(HBITMAP bitmap, const std::wstring& path);

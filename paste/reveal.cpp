@@ -1,0 +1,3 @@
+#include "paste/reveal.h"
+
+void RevealSavedFile(HWND, const std::wstring&) {}

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+void RevealSavedFile(HWND targetWindow, const std::wstring& path);
