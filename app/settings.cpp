@@ -1,7 +1,86 @@
 #include "app/settings.h"
 
-bool ReadPastingEnabled() { return true; }
-void WritePastingEnabled(bool) {}
-bool IsRunAtSignIn() { return false; }
-bool SetRunAtSignIn(bool) { return false; }
-std::wstring GetModulePath() { return {}; }
+#include <windows.h>
+
+#include <vector>
+
+#include "app/scoped_handles.h"
+
+bool ReadPastingEnabled() {
+  ScopedRegKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_QUERY_VALUE, key.Put()) !=
+      ERROR_SUCCESS) {
+    return true;
+  }
+  DWORD value = 1;
+  DWORD type = 0;
+  DWORD size = sizeof(value);
+  LONG status = RegQueryValueExW(key.Get(), SETTINGS_ENABLED_VALUE, nullptr, &type,
+                                 reinterpret_cast<BYTE*>(&value), &size);
+  // Only a well-formed DWORD can turn pasting off; a short one would leave stray bytes of
+  // the preset in the value, so it counts as malformed like any other type.
+  if (status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value)) return true;
+  return value != 0;
+}
+
+void WritePastingEnabled(bool enabled) {
+  ScopedRegKey key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_SET_VALUE, nullptr, key.Put(), nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  DWORD value = enabled ? 1 : 0;
+  RegSetValueExW(key.Get(), SETTINGS_ENABLED_VALUE, 0, REG_DWORD,
+                 reinterpret_cast<const BYTE*>(&value), sizeof(value));
+}
+
+bool IsRunAtSignIn() {
+  ScopedRegKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, RUN_KEY, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS) {
+    return false;
+  }
+  constexpr DWORD kBufferBytes = 65536;
+  std::vector<BYTE> buffer(kBufferBytes, 0);
+  DWORD type = 0;
+  DWORD size = kBufferBytes;
+  LONG status = RegQueryValueExW(key.Get(), RUN_VALUE, nullptr, &type, buffer.data(), &size);
+  return status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ);
+}
+
+std::wstring RunAtSignInCommand(const std::wstring& modulePath) {
+  if (modulePath.empty()) return {};
+  return L"\"" + modulePath + L"\"";
+}
+
+bool SetRunAtSignIn(bool on) {
+  // Without the program's path there is nothing sound to register; report the failure
+  // instead of storing an empty command.
+  std::wstring command;
+  if (on) {
+    command = RunAtSignInCommand(GetModulePath());
+    if (command.empty()) return false;
+  }
+  ScopedRegKey key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, RUN_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_SET_VALUE, nullptr, key.Put(), nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  LONG status;
+  if (on) {
+    status = RegSetValueExW(key.Get(), RUN_VALUE, 0, REG_SZ,
+                            reinterpret_cast<const BYTE*>(command.c_str()),
+                            static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+  } else {
+    status = RegDeleteValueW(key.Get(), RUN_VALUE);
+    if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;  // nothing to remove
+  }
+  return status == ERROR_SUCCESS;
+}
+
+std::wstring GetModulePath() {
+  constexpr DWORD kBufferUnits = 32768;
+  std::vector<wchar_t> buffer(kBufferUnits, L'\0');
+  DWORD length = GetModuleFileNameW(nullptr, buffer.data(), kBufferUnits);
+  if (length == 0 || length >= kBufferUnits) return {};
+  return std::wstring(buffer.data(), length);
+}

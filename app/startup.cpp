@@ -1,4 +1,98 @@
 #include "app/startup.h"
 
-// Placeholder until start-up lands.
-int RunDropleaf(HINSTANCE) { return 0; }
+#include <objbase.h>
+
+#include "app/app_state.h"
+#include "app/hidden_window.h"
+#include "app/settings.h"
+#include "app/tray_icon.h"
+#include "paste/keyboard_hook.h"
+
+namespace {
+
+constexpr wchar_t kMutexName[] = L"Local\\Dropleaf.SingleInstance";
+constexpr wchar_t kCaption[] = L"Dropleaf";
+constexpr wchar_t kHookFailedText[] = L"无法安装键盘监听，Dropleaf 无法运行。";
+
+void CloseInstanceMutex() {
+  if (AppState.instanceMutex) {
+    CloseHandle(AppState.instanceMutex);
+    AppState.instanceMutex = nullptr;
+  }
+}
+
+bool CreateHiddenWindow(HINSTANCE instance) {
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.lpfnWndProc = HiddenWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP_ICON));
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.lpszClassName = HIDDEN_WINDOW_CLASS;
+  windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP_ICON),
+                                                      IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  if (!RegisterClassExW(&windowClass)) return false;
+
+  // Message-only: never shown, never enumerated, no broadcasts. WM_CREATE runs in here.
+  AppState.hiddenWindow = CreateWindowExW(0, HIDDEN_WINDOW_CLASS, L"Dropleaf", 0, 0, 0, 0, 0,
+                                          HWND_MESSAGE, nullptr, instance, nullptr);
+  return AppState.hiddenWindow != nullptr;
+}
+
+void RunMessageLoop() {
+  MSG msg = {};
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    // The message window gets its dialog keyboard navigation while it is open.
+    if (AppState.messageWindow && IsDialogMessageW(AppState.messageWindow, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+}  // namespace
+
+int RunDropleaf(HINSTANCE instance) {
+  AppState.instanceMutex = CreateMutexW(nullptr, FALSE, kMutexName);
+  if (!AppState.instanceMutex) return 1;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseInstanceMutex();  // another copy runs in this session
+    return 0;
+  }
+
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+    CloseInstanceMutex();
+    return 1;
+  }
+
+  AppState.pastingEnabled.exchange(ReadPastingEnabled());
+
+  if (!CreateHiddenWindow(instance)) {
+    CoUninitialize();
+    CloseInstanceMutex();
+    return 1;
+  }
+
+  // WM_CREATE always shows the enabled tooltip; match it to the stored switch.
+  UpdateTrayTooltip();
+
+  AppState.keyboardHook =
+      SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardHookProc, GetModuleHandleW(nullptr), 0);
+  if (!AppState.keyboardHook) {
+    MessageBoxW(nullptr, kHookFailedText, kCaption, MB_OK | MB_ICONERROR);
+    DestroyWindow(AppState.hiddenWindow);  // full teardown, tray icon included
+    CoUninitialize();
+    CloseInstanceMutex();
+    return 1;
+  }
+
+  RunMessageLoop();
+
+  if (AppState.keyboardHook) {
+    UnhookWindowsHookEx(AppState.keyboardHook);
+    AppState.keyboardHook = nullptr;
+  }
+  CoUninitialize();
+  CloseInstanceMutex();
+  return 0;
+}

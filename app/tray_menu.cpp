@@ -1,4 +1,41 @@
 #include "app/tray_menu.h"
 
-void ShowTrayMenu(HWND) {}
-std::wstring MessageCentreMenuLabel(uint32_t) { return {}; }
+#include "app/app_state.h"
+#include "app/settings.h"
+#include "messages/read_state.h"
+
+std::wstring MessageCentreMenuLabel(uint32_t unread) {
+  std::wstring label = L"消息中心";
+  if (unread == 0) return label;
+  return label + L"（" + std::to_wstring(unread) + L" 条未读）";
+}
+
+HMENU BuildTrayMenu(bool pastingEnabled, bool runAtSignIn, uint32_t unread) {
+  HMENU menu = CreatePopupMenu();
+  if (!menu) return nullptr;
+  std::wstring messagesLabel = MessageCentreMenuLabel(unread);
+  AppendMenuW(menu, MF_STRING | (pastingEnabled ? MF_CHECKED : 0), IDM_TOGGLE_ENABLED,
+              L"启用图片粘贴");
+  AppendMenuW(menu, MF_STRING | (runAtSignIn ? MF_CHECKED : 0), IDM_TOGGLE_AUTOSTART,
+              L"开机自动运行");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, IDM_HELP, L"使用说明");
+  AppendMenuW(menu, MF_STRING, IDM_FEEDBACK, L"问题反馈");
+  AppendMenuW(menu, MF_STRING, IDM_MESSAGES, messagesLabel.c_str());
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, IDM_EXIT, L"退出");
+  return menu;
+}
+
+void ShowTrayMenu(HWND hiddenWindow) {
+  // Built afresh each time, so check marks and the unread count are those of this moment.
+  HMENU menu =
+      BuildTrayMenu(AppState.pastingEnabled.load(), IsRunAtSignIn(), CountUnreadMessages());
+  if (!menu) return;
+  POINT cursor = {};
+  GetCursorPos(&cursor);
+  SetForegroundWindow(hiddenWindow);
+  TrackPopupMenu(menu, TPM_RIGHTBUTTON | TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, hiddenWindow,
+                 nullptr);
+  DestroyMenu(menu);
+}

@@ -3,9 +3,41 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam);
 
 std::wstring GetWindowClassName(HWND window);
 bool IsExplorerOrDesktopWindow(HWND window);
 bool IsDesktopWindow(HWND window);
+
+// The window-class tests themselves: exact, case-sensitive comparisons of the whole name.
+bool IsExplorerOrDesktopClassName(std::wstring_view className);
+bool IsDesktopClassName(std::wstring_view className);
+
+// What the hook does to the V latch for one event: V key-downs set it, V key-ups clear it.
+enum class VKeyLatchChange { Keep, Set, Clear };
+VKeyLatchChange VKeyLatchChangeFor(int code, WPARAM message, const KBDLLHOOKSTRUCT* event);
+
+// Everything the Ctrl+V decision depends on, as plain values.
+struct KeyEventInputs {
+  int code = HC_ACTION;
+  WPARAM message = WM_KEYDOWN;
+  DWORD vkCode = 0;
+  bool previousVKeyDown = false;
+  bool controlHeld = false;
+  bool shiftHeld = false;
+  bool altHeld = false;
+  bool pastingEnabled = false;
+  bool clipboardHasImage = false;
+  std::wstring_view foregroundClass;
+};
+
+enum class HookAction { PassOn, SwallowAndPost };
+
+// The key part of the decision: a fresh V key-down with Control alone held, pasting on and
+// an image on the clipboard. The foreground window is not consulted.
+bool IsPasteChord(const KeyEventInputs& inputs);
+
+// The whole decision: a paste chord over an Explorer folder window or the desktop.
+HookAction DecideKeyEvent(const KeyEventInputs& inputs);
