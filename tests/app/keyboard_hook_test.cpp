@@ -121,7 +121,7 @@ TEST(WindowClasses, RealWindowsNullAndVanishedHandles) {
 
   HWND vanished = nullptr;
   {
-    ForegroundTestWindow folder(L"CabinetWClass");
+    ForegroundTestWindow folder(L"CabinetWClass", false);
     ASSERT_NE(folder.Get(), nullptr);
     EXPECT_EQ(GetWindowClassName(folder.Get()), L"CabinetWClass");
     EXPECT_TRUE(IsExplorerOrDesktopWindow(folder.Get()));
@@ -132,12 +132,12 @@ TEST(WindowClasses, RealWindowsNullAndVanishedHandles) {
   EXPECT_FALSE(IsExplorerOrDesktopWindow(vanished));
 
   {
-    ForegroundTestWindow desktop(L"WorkerW");
+    ForegroundTestWindow desktop(L"WorkerW", false);
     EXPECT_TRUE(IsDesktopWindow(desktop.Get()));
     EXPECT_TRUE(IsExplorerOrDesktopWindow(desktop.Get()));
   }
   {
-    ForegroundTestWindow wrongCase(L"progman");
+    ForegroundTestWindow wrongCase(L"progman", false);
     ASSERT_NE(wrongCase.Get(), nullptr);
     EXPECT_FALSE(IsDesktopWindow(wrongCase.Get()));
     EXPECT_FALSE(IsExplorerOrDesktopWindow(wrongCase.Get()));
@@ -145,7 +145,7 @@ TEST(WindowClasses, RealWindowsNullAndVanishedHandles) {
   {
     // The longest class name the system accepts comes back cut to 255 units.
     std::wstring longName(256, L'x');
-    ForegroundTestWindow longClass(longName.c_str());
+    ForegroundTestWindow longClass(longName.c_str(), false);
     if (longClass.Get()) {
       EXPECT_EQ(GetWindowClassName(longClass.Get()), longName.substr(0, 255));
     }

@@ -99,6 +99,22 @@ bool WaitForEnabledValue(DWORD expected, DWORD milliseconds) {
   return false;
 }
 
+// The Run value once it is present (or absent, for `present` false); empty when absent.
+std::wstring WaitForRunValue(bool present, DWORD milliseconds) {
+  ULONGLONG deadline = GetTickCount64() + milliseconds;
+  std::wstring value;
+  do {
+    wchar_t buffer[1024] = {};
+    DWORD size = sizeof(buffer);
+    bool found = RegGetValueW(HKEY_CURRENT_USER, RUN_KEY, RUN_VALUE, RRF_RT_REG_SZ, nullptr, buffer,
+                              &size) == ERROR_SUCCESS;
+    value = found ? buffer : L"";
+    if (found == present) break;
+    PumpMessagesFor(50);
+  } while (GetTickCount64() < deadline);
+  return value;
+}
+
 class ProcessTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -130,6 +146,14 @@ TEST_F(ProcessTest, SecondCopyExitsAtOnceAndTheExitCommandEndsTheFirst) {
   EXPECT_TRUE(first.IsRunning());
   EXPECT_EQ(FindRunningHiddenWindow(), hidden);
 
+  // The run-at-sign-in command registers the program itself, quoted, and removes it again.
+  SavedRegistryValue savedRun(RUN_KEY, RUN_VALUE);
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, RUN_KEY, RUN_VALUE);
+  ASSERT_TRUE(PostMessageW(hidden, WM_COMMAND, IDM_TOGGLE_AUTOSTART, 0));
+  EXPECT_EQ(WaitForRunValue(true, 3000), L"\"" + DropleafPath() + L"\"");
+  ASSERT_TRUE(PostMessageW(hidden, WM_COMMAND, IDM_TOGGLE_AUTOSTART, 0));
+  EXPECT_EQ(WaitForRunValue(false, 3000), L"");
+
   ASSERT_TRUE(PostMessageW(hidden, WM_COMMAND, IDM_EXIT, 0));
   EXPECT_EQ(first.WaitForExit(8000), 0);
   EXPECT_EQ(FindRunningHiddenWindow(), nullptr);
@@ -156,20 +180,33 @@ TEST_F(ProcessTest, HookWorksWhileRunningFollowsTheSwitchAndLeavesWithTheProgram
   EXPECT_GE(folder.log.controlKeyDowns, 1);
   EXPECT_EQ(folder.log.vKeyDowns, 0) << "the running hook swallows the V key-down";
 
+  // The clipboard listener keeps the image flag current: text lets Ctrl+V through.
+  ASSERT_TRUE(PutTextOnClipboard(L"plain text"));
+  PumpMessagesFor(300);
+  SendCtrlV();
+  PumpMessagesFor(500);
+  EXPECT_EQ(folder.log.vKeyDowns, 1) << "text on the clipboard";
+  ASSERT_TRUE(PutDibOnClipboard(CF_DIB));
+  PumpMessagesFor(300);
+  SetForegroundWindow(folder.Get());
+  SendCtrlV();
+  PumpMessagesFor(500);
+  EXPECT_EQ(folder.log.vKeyDowns, 1) << "an image again";
+
   // Turning pasting off from the menu persists the switch and lets Ctrl+V through.
   ASSERT_TRUE(PostMessageW(hidden, WM_COMMAND, IDM_TOGGLE_ENABLED, 0));
   EXPECT_TRUE(WaitForEnabledValue(0, 3000));
   SetForegroundWindow(folder.Get());
   SendCtrlV();
   PumpMessagesFor(500);
-  EXPECT_EQ(folder.log.vKeyDowns, 1) << "pasting off";
+  EXPECT_EQ(folder.log.vKeyDowns, 2) << "pasting off";
 
   ASSERT_TRUE(PostMessageW(hidden, WM_COMMAND, IDM_TOGGLE_ENABLED, 0));
   EXPECT_TRUE(WaitForEnabledValue(1, 3000));
   SetForegroundWindow(folder.Get());
   SendCtrlV();
   PumpMessagesFor(500);
-  EXPECT_EQ(folder.log.vKeyDowns, 1) << "pasting on again";
+  EXPECT_EQ(folder.log.vKeyDowns, 2) << "pasting on again";
 
   ASSERT_TRUE(PostMessageW(hidden, WM_COMMAND, IDM_EXIT, 0));
   ASSERT_EQ(dropleaf.WaitForExit(8000), 0);
@@ -177,7 +214,7 @@ TEST_F(ProcessTest, HookWorksWhileRunningFollowsTheSwitchAndLeavesWithTheProgram
   SetForegroundWindow(folder.Get());
   SendCtrlV();
   PumpMessagesFor(500);
-  EXPECT_EQ(folder.log.vKeyDowns, 2) << "after exit the keystroke reaches the window";
+  EXPECT_EQ(folder.log.vKeyDowns, 3) << "after exit the keystroke reaches the window";
 }
 
 }  // namespace

@@ -52,12 +52,13 @@ bool SetClipboardBlock(UINT format, const void* bytes, size_t size) {
 
 }  // namespace
 
-ForegroundTestWindow::ForegroundTestWindow(const wchar_t* className) {
+ForegroundTestWindow::ForegroundTestWindow(const wchar_t* className, bool show) {
   RegisterTestClass(className, KeyLogProc);
   window_ = CreateWindowExW(0, className, L"Dropleaf test window", WS_OVERLAPPEDWINDOW, 100, 100,
                             300, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   if (!window_) return;
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&log));
+  if (!show) return;
   ShowWindow(window_, SW_SHOW);
   SetForegroundWindow(window_);
   SetFocus(window_);

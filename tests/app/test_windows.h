@@ -12,11 +12,12 @@ struct KeyLog {
   int controlKeyDowns = 0;
 };
 
-// A visible top-level window of the given class (registered on first use) that records
-// the keys it receives in `log`, brought to the foreground. Destroyed with the object.
+// A top-level window of the given class (registered on first use) that records the keys it
+// receives in `log`; shown and brought to the foreground unless `show` is false (showing
+// costs Wine a noticeable wait). Destroyed with the object.
 class ForegroundTestWindow {
  public:
-  explicit ForegroundTestWindow(const wchar_t* className);
+  explicit ForegroundTestWindow(const wchar_t* className, bool show = true);
   ~ForegroundTestWindow();
   ForegroundTestWindow(const ForegroundTestWindow&) = delete;
   ForegroundTestWindow& operator=(const ForegroundTestWindow&) = delete;
