@@ -14,9 +14,25 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 loader=/usr/lib/wine/wine64
 [ -x "$loader" ] || loader=$(command -v wine64 || command -v wine)
-if [ ! -f "$WINEPREFIX/.dropleaf-ready" ]; then
+# WinHTTP's default proxy in the test prefix: a closed loopback port, with only the local
+# test servers bypassing it. Requests to the real message service then fail at once on
+# loopback, without a DNS lookup, while tests still reach localhost. The value is the
+# blob that "netsh winhttp set proxy" writes: magic 0x18, 0, flags 3, then the proxy and
+# the bypass list, each as a 4-byte little-endian length and ANSI text.
+winhttp_proxy=127.0.0.1:9
+winhttp_bypass="localhost;127.0.0.1"
+winhttp_settings_hex() {
+  local text
+  printf '180000000000000003000000'
+  for text in "$winhttp_proxy" "$winhttp_bypass"; do
+    printf '%02x000000' "${#text}"
+    printf '%s' "$text" | od -An -v -tx1 | tr -d ' \n'
+  done
+}
+if [ ! -f "$WINEPREFIX/.dropleaf-ready" ] || [ ! -f "$WINEPREFIX/.dropleaf-proxy" ]; then
   # First use of this build folder: create the prefix once, quietly; the lock keeps
-  # tests that CTest starts side by side from creating it twice.
+  # tests that CTest starts side by side from creating it twice. A prefix made before the
+  # proxy setting existed gets it on its next use.
   mkdir -p "$build_dir"
   (
     flock 9
@@ -24,6 +40,12 @@ if [ ! -f "$WINEPREFIX/.dropleaf-ready" ]; then
       "$loader" wineboot --init >/dev/null 2>&1
       /usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
       touch "$WINEPREFIX/.dropleaf-ready"
+    fi
+    if [ ! -f "$WINEPREFIX/.dropleaf-proxy" ]; then
+      "$loader" reg add \
+        'HKLM\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections' \
+        /v WinHttpSettings /t REG_BINARY /d "$(winhttp_settings_hex)" /f >/dev/null 2>&1 &&
+        touch "$WINEPREFIX/.dropleaf-proxy"
     fi
   ) 9>"$build_dir/.wineprefix.lock"
 fi

@@ -1,6 +1,72 @@
 #include "messages/feed_worker.h"
 
+#include <system_error>
+
+#include "app/app_state.h"
+#include "messages/feed_request.h"
+#include "messages/message_window.h"
+
 FeedStateRecord FeedState;
-void StartFeedRefresh(HWND) {}
-void RunFeedRefresh(HWND) {}
-void OnFeedDone() {}
+
+namespace {
+
+constexpr char OK_MARKER[] = "\"ok\":true";
+
+FeedThreadStarter threadStarter = StartFeedWorkerThread;  // user-interface thread only
+
+}  // namespace
+
+bool HasOkMarker(const std::string& response) {
+  return response.find(OK_MARKER) != std::string::npos;
+}
+
+std::thread StartFeedWorkerThread(HWND window) { return std::thread(RunFeedRefresh, window); }
+
+void SetFeedThreadStarter(FeedThreadStarter starter) {
+  threadStarter = starter ? starter : StartFeedWorkerThread;
+}
+
+void StartFeedRefresh(HWND window) {
+  if (AppState.feedStopRequested.load()) return;
+  if (FeedState.refreshRunning.exchange(true)) return;
+  // The earlier worker has cleared refreshRunning as its last step, so this join is short.
+  if (AppState.feedWorker.joinable()) AppState.feedWorker.join();
+  try {
+    AppState.feedWorker = threadStarter(window);
+  } catch (const std::system_error&) {
+    // No worker will clear the flag; without this no refresh would ever start again.
+    FeedState.refreshRunning.exchange(false);
+  }
+}
+
+void RunFeedRefresh(HWND window) {
+  try {
+    const std::string response = CallMessageService(L"feed", std::string());
+    std::lock_guard<std::mutex> lock(FeedState.fetchLock);
+    const bool ok = HasOkMarker(response);
+    FeedState.fetchOk = ok;
+    if (ok) {
+      FeedState.fetched = ParseNativeFeed(response);
+    } else {
+      FeedState.fetched.clear();
+    }
+  } catch (...) {
+    // Out of memory while collecting or parsing: an exception must not end the process
+    // from this thread; the refresh counts as failed.
+    std::lock_guard<std::mutex> lock(FeedState.fetchLock);
+    FeedState.fetchOk = false;
+    FeedState.fetched.clear();
+  }
+  if (!AppState.feedStopRequested.load()) PostMessageW(window, WM_FEED_DONE, 0, 0);
+  FeedState.refreshRunning.exchange(false);
+}
+
+void OnFeedDone() {
+  std::lock_guard<std::mutex> lock(FeedState.fetchLock);
+  if (FeedState.fetchOk) {
+    FeedState.messages = FeedState.fetched;
+    PopulateMessageList();
+  } else if (AppState.messageWindow) {
+    SetWindowTextW(messageStatusLine, FEED_FAILED_TEXT);
+  }
+}

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "messages/feed_parser.h"
@@ -19,6 +21,17 @@ struct FeedStateRecord {
 
 extern FeedStateRecord FeedState;
 
+inline constexpr wchar_t FEED_FAILED_TEXT[] = L"消息暂时无法加载，请点击刷新重试。";
+
 void StartFeedRefresh(HWND window);
 void RunFeedRefresh(HWND window);
 void OnFeedDone();
+
+// True when the response carries the 9 bytes "ok":true anywhere, exactly as written.
+bool HasOkMarker(const std::string& response);
+
+// Creates the worker thread for StartFeedRefresh. The program always uses
+// StartFeedWorkerThread; tests swap in a starter that fails like the platform can.
+using FeedThreadStarter = std::thread (*)(HWND window);
+std::thread StartFeedWorkerThread(HWND window);
+void SetFeedThreadStarter(FeedThreadStarter starter);
