@@ -20,9 +20,10 @@ NOTIFYICONDATAW MakeIconData(HWND window, UINT flags) {
 // Copies into a fixed field, cut to fit and always terminated.
 template <size_t N>
 void CopyField(wchar_t (&field)[N], const wchar_t* text) {
-  if (!text) text = L"";
-  wcsncpy(field, text, N - 1);
-  field[N - 1] = L'\0';
+  size_t length = text ? wcslen(text) : 0;
+  if (length > N - 1) length = N - 1;
+  if (length) wmemcpy(field, text, length);
+  field[length] = L'\0';
 }
 
 }  // namespace

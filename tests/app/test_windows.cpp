@@ -153,7 +153,7 @@ SavedRegistryValue::SavedRegistryValue(const wchar_t* key, const wchar_t* value)
   }
   data_.resize(size);
   if (RegGetValueW(HKEY_CURRENT_USER, key, value, RRF_RT_ANY | RRF_NOEXPAND, &type_,
-                   size ? &data_[0] : nullptr, &size) == ERROR_SUCCESS) {
+                   size ? data_.data() : nullptr, &size) == ERROR_SUCCESS) {
     data_.resize(size);
     existed_ = true;
   }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // Real windows, real input and real clipboard contents for the app tests.
 
@@ -69,5 +70,5 @@ class SavedRegistryValue {
   std::wstring value_;
   bool existed_ = false;
   DWORD type_ = 0;
-  std::basic_string<BYTE> data_;
+  std::vector<BYTE> data_;
 };
