@@ -1,5 +1,6 @@
 #include "messages/feed_worker.h"
 
+#include <cstdlib>
 #include <system_error>
 
 #include "app/app_state.h"
@@ -26,8 +27,18 @@ void SetFeedThreadStarter(FeedThreadStarter starter) {
   threadStarter = starter ? starter : StartFeedWorkerThread;
 }
 
+void StopFeedWorker() {
+  AppState.feedStopRequested.exchange(true);
+  if (AppState.feedWorker.joinable()) AppState.feedWorker.join();
+}
+
 void StartFeedRefresh(HWND window) {
   if (AppState.feedStopRequested.load()) return;
+  // The hidden window's WM_DESTROY joins the worker. Should the process end without it
+  // (an early exit path), a still joinable thread object would abort the process while
+  // static records are destroyed; this runs before that and waits for the worker.
+  static const bool joinAtExit = std::atexit(StopFeedWorker) == 0;
+  (void)joinAtExit;
   if (FeedState.refreshRunning.exchange(true)) return;
   // The earlier worker has cleared refreshRunning as its last step, so this join is short.
   if (AppState.feedWorker.joinable()) AppState.feedWorker.join();

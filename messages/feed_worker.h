@@ -27,6 +27,9 @@ void StartFeedRefresh(HWND window);
 void RunFeedRefresh(HWND window);
 void OnFeedDone();
 
+// Asks a running worker to post nothing and waits for it: what exit does.
+void StopFeedWorker();
+
 // True when the response carries the 9 bytes "ok":true anywhere, exactly as written.
 bool HasOkMarker(const std::string& response);
 

@@ -49,7 +49,8 @@ def native_feed():
 
 
 GOOD_BODY = ('{"ok":true,"native_feed":"%s","server":"test"}' % native_feed()).encode("ascii")
-EXACT_BODY = bytes((i * 7 + i // 4096) % 251 for i in range(BODY_LIMIT))
+# Bytes of every value, in a period (251) that no read chunk size divides.
+EXACT_BODY = (bytes(range(251)) * (BODY_LIMIT // 251 + 1))[:BODY_LIMIT]
 
 # Scenario name -> (status, extra headers, body, delay in seconds before answering).
 # Bodies of failing statuses still carry a good feed, so only the status can reject them.
@@ -72,6 +73,7 @@ SCENARIOS = {
     "empty": (200, [], b"", 0),
     "echo": (200, [], None, 0),  # answers with the raw bytes of the request
     "untrusted": (200, [], GOOD_BODY, 0),  # certificate from the authority nobody trusts
+    "silent": (200, [], b"", 0),  # takes the connection and says nothing, not even TLS
 }
 
 REASONS = {200: "OK", 204: "No Content", 301: "Moved Permanently", 302: "Found",
@@ -188,6 +190,10 @@ class ScenarioHandler(socketserver.BaseRequestHandler):
     def handle(self):
         server = self.server
         self.request.settimeout(10)
+        if server.scenario == "silent":
+            server.log.write(server.scenario, b"(connection)")
+            time.sleep(STALL_SECONDS)
+            return
         try:
             conn = server.context.wrap_socket(self.request, server_side=True)
         except (ssl.SSLError, OSError):

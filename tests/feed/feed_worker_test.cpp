@@ -186,6 +186,37 @@ TEST_F(FeedWorker, ThreadThatCannotBeCreatedDoesNotBlockLaterRefreshes) {
   EXPECT_TRUE(SameRecords(FeedState.messages, GoodFeedRecords()));
 }
 
+// Run only as a child process by the case below: starts a refresh that cannot end soon
+// and lets the process end without the hidden window's join.
+TEST(FeedWorkerChild, DISABLED_ProcessEndsWhileTheWorkerRuns) {
+  SetMessageServiceAddress(ScenarioAddress("silent"));
+  StartFeedRefresh(FeedTestWindow());
+  ASSERT_TRUE(FeedState.refreshRunning);
+}
+
+TEST(FeedWorkerExit, ProcessEndingWithoutTheJoinWaitsForTheWorkerAndExitsCleanly) {
+  wchar_t path[MAX_PATH] = {};
+  ASSERT_GT(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
+  std::wstring command = L"\"" + std::wstring(path) +
+                         L"\" --gtest_also_run_disabled_tests"
+                         L" --gtest_filter=FeedWorkerChild.DISABLED_ProcessEndsWhileTheWorkerRuns";
+  const int before = RequestCount("silent");
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &process));
+  CloseHandle(process.hThread);
+  const DWORD waited = WaitForSingleObject(process.hProcess, 30000);
+  DWORD exitCode = 1;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  if (waited != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
+  CloseHandle(process.hProcess);
+  ASSERT_EQ(waited, WAIT_OBJECT_0);
+  EXPECT_EQ(exitCode, 0u) << "a joinable worker thread at exit aborts the process";
+  EXPECT_EQ(RequestCount("silent"), before + 1) << "the child's worker was in an exchange";
+}
+
 // OnFeedDone with the message window open. The window and its status line are stand-ins
 // made here, so the failure path is seen without the message window's own refresh.
 class FeedDoneWithWindowOpen : public testing::Test {
