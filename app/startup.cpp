@@ -81,12 +81,18 @@ int RunDropleaf(HINSTANCE instance) {
   if (!AppState.keyboardHook) {
     MessageBoxW(nullptr, kHookFailedText, kCaption, MB_OK | MB_ICONERROR);
     DestroyWindow(AppState.hiddenWindow);  // full teardown, tray icon included
+    AppState.hiddenWindow = nullptr;
     CoUninitialize();
     CloseInstanceMutex();
     return 1;
   }
 
   RunMessageLoop();
+
+  // A loop that ended on an error rather than WM_QUIT leaves the window standing: tear it
+  // down the regular way so the feed worker is joined and no tray icon is left behind.
+  if (IsWindow(AppState.hiddenWindow)) DestroyWindow(AppState.hiddenWindow);
+  AppState.hiddenWindow = nullptr;
 
   if (AppState.keyboardHook) {
     UnhookWindowsHookEx(AppState.keyboardHook);
