@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Runs paste_benchmark under Wine and the Linux-side reference encode of the same pixels.
+# Usage: DROPLEAF_BUILD_DIR=<build folder> tests/paste/run_benchmark.sh
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=${DROPLEAF_BUILD_DIR:-$root/build}
+out="$build/paste-benchmark"
+mkdir -p "$out"
+win_out="Z:$(echo "$out" | tr / '\\')"
+run() { DROPLEAF_BUILD_DIR="$build" "$root/cmake/wine-run.sh" "$build/tests/paste/paste_benchmark.exe" "$win_out"; }
+if [ -z "${DISPLAY:-}" ]; then
+  results=$(DROPLEAF_BUILD_DIR="$build" xvfb-run -a -s "-screen 0 1280x1024x24" \
+            "$root/cmake/wine-run.sh" "$build/tests/paste/paste_benchmark.exe" "$win_out")
+else
+  results=$(run)
+fi
+echo "$results"
+echo "$results" | python3 "$here/bench_reference.py" "$out"
