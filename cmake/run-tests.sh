@@ -15,8 +15,13 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 export WINEPREFIX="$DROPLEAF_BUILD_DIR/wineprefix"
-# Keep one wineserver for the whole run instead of one per test, then create the prefix.
+# Create the prefix first: its set-up waits for every Wine process to end, which a
+# persistent wineserver would never allow. Then keep one wineserver for the whole run
+# instead of one per test, and start Wine's background services under it here, so they
+# do not hold the first test's output open.
 mkdir -p "$WINEPREFIX"
+"$root/cmake/wine-run.sh" cmd /c exit >/dev/null 2>&1 || true
+/usr/lib/wine/wineserver -w 2>/dev/null || true
 /usr/lib/wine/wineserver -p 2>/dev/null || true
 "$root/cmake/wine-run.sh" cmd /c exit >/dev/null 2>&1 || true
 status=0
