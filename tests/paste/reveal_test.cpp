@@ -59,3 +59,73 @@ TEST(RevealMatch, RealItemIdListsCompareByContent) {
   ILFree(b);
   ILFree(other);
 }
+
+namespace {
+
+constexpr UINT kShellNotice = WM_APP + 77;
+
+// Collects the shell's change notifications delivered to a window of this thread.
+struct ShellNotices {
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kShellNotice) {
+      auto* self = reinterpret_cast<ShellNotices*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+      auto** lists = reinterpret_cast<PIDLIST_ABSOLUTE*>(wParam);
+      wchar_t path[MAX_PATH] = {};
+      if (lists && lists[0]) SHGetPathFromIDListW(lists[0], path);
+      self->received.push_back({static_cast<LONG>(lParam), path});
+      return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  std::vector<std::pair<LONG, std::wstring>> received;
+};
+
+}  // namespace
+
+TEST(RevealSavedFile, AnnouncesTheNewFileAndLeavesTheDesktopAlone) {
+  std::wstring dir = MakeCleanFolder(L"paste-reveal");
+  std::wstring path = dir + L"\\Screenshot_20250314_091502.png";
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+
+  WNDCLASSW windowClass = {};
+  windowClass.lpfnWndProc = ShellNotices::Proc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"Dropleaf.PasteTests.Notices";
+  RegisterClassW(&windowClass);
+  ShellNotices notices;
+  HWND listener = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                  nullptr, windowClass.hInstance, nullptr);
+  ASSERT_NE(listener, nullptr);
+  SetWindowLongPtrW(listener, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&notices));
+  PIDLIST_ABSOLUTE watched = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(SHParseDisplayName(dir.c_str(), nullptr, &watched, 0, nullptr));
+  SHChangeNotifyEntry entry = {watched, TRUE};
+  ULONG registration = SHChangeNotifyRegister(listener, SHCNRF_ShellLevel | SHCNRF_InterruptLevel,
+                                              SHCNE_CREATE, kShellNotice, 1, &entry);
+  ASSERT_NE(registration, 0u);
+
+  HWND desktop = CreateTopLevelWindow(L"Progman");
+  RevealSavedFile(desktop, path);
+  HWND closed = CreateTopLevelWindow(L"CabinetWClass");
+  DestroyWindow(closed);
+  RevealSavedFile(closed, path);
+  for (int i = 0; i < 50 && notices.received.size() < 2; ++i) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    Sleep(10);
+  }
+  SHChangeNotifyDeregister(registration);
+  DestroyWindow(listener);
+  DestroyWindow(desktop);
+  ILFree(watched);
+  DeleteFileW(path.c_str());
+
+  // One SHCNE_CREATE per call, for the desktop and for a window that has gone alike.
+  ASSERT_EQ(notices.received.size(), 2u);
+  for (const auto& notice : notices.received) {
+    EXPECT_EQ(notice.first, SHCNE_CREATE);
+    EXPECT_EQ(lstrcmpiW(notice.second.c_str(), path.c_str()), 0);
+  }
+}
