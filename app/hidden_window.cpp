@@ -40,8 +40,7 @@ void OnCreate(HWND window) {
 
 void OnDestroy(HWND window) {
   KillTimer(window, TIMER_FEED_REFRESH);
-  AppState.feedStopRequested.exchange(true);
-  if (AppState.feedWorker.joinable()) AppState.feedWorker.join();
+  StopFeedWorker();  // no refresh starts any more; a running one finishes without posting
   if (AppState.messageWindow) DestroyWindow(AppState.messageWindow);
   RemoveClipboardFormatListener(window);
   RemoveTrayIcon(window);

@@ -11,6 +11,9 @@ if [ -z "$build_dir" ]; then
 fi
 export WINEPREFIX="$build_dir/wineprefix"
 export WINEDEBUG=${WINEDEBUG:--all}
+# Dropleaf's users run Simplified Chinese Windows: so does the test prefix, which makes
+# the user-interface texts render (with the CJK font) in the windows that tests capture.
+export LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 loader=/usr/lib/wine/wine64
 [ -x "$loader" ] || loader=$(command -v wine64 || command -v wine)

@@ -77,7 +77,7 @@ void OnFeedDone() {
   if (FeedState.fetchOk) {
     FeedState.messages = FeedState.fetched;
     PopulateMessageList();
-  } else if (AppState.messageWindow) {
-    SetWindowTextW(messageStatusLine, FEED_FAILED_TEXT);
+  } else {
+    SetMessageStatusText(MESSAGE_STATUS_FAILED);  // only while the window is open
   }
 }

@@ -21,8 +21,6 @@ struct FeedStateRecord {
 
 extern FeedStateRecord FeedState;
 
-inline constexpr wchar_t FEED_FAILED_TEXT[] = L"消息暂时无法加载，请点击刷新重试。";
-
 void StartFeedRefresh(HWND window);
 void RunFeedRefresh(HWND window);
 void OnFeedDone();
