@@ -1,11 +1,11 @@
 #include "paste/folder_resolution.h"
 
-#include <exdisp.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
 #include "app/com_ptr.h"
 #include "paste/keyboard_hook.h"
+#include "paste/shell_windows.h"
 
 namespace {
 
@@ -29,18 +29,8 @@ bool IsExistingDirectory(const std::wstring& path) {
 // the entry is not a web browser object.
 ShellWindowEntry ReadShellWindow(IShellWindows* windows, LONG index) {
   ShellWindowEntry entry;
-  VARIANT item;
-  VariantInit(&item);
-  item.vt = VT_I4;
-  item.lVal = index;
-  ComPtr<IDispatch> dispatch;
-  HRESULT hr = windows->Item(item, dispatch.Put());
-  VariantClear(&item);
   ComPtr<IWebBrowser2> browser;
-  if (FAILED(hr) || !dispatch.As(IID_IWebBrowser2, browser)) return entry;
-  SHANDLE_PTR frame = 0;
-  if (FAILED(browser->get_HWND(&frame))) return entry;
-  entry.window = reinterpret_cast<HWND>(frame);
+  if (!ShellWindowBrowserAt(windows, index, browser, entry.window)) return entry;
   BSTR url = nullptr;
   if (SUCCEEDED(browser->get_LocationURL(&url)) && url) {
     entry.locationUrl.assign(url, SysStringLen(url));
@@ -53,12 +43,8 @@ ShellWindowEntry ReadShellWindow(IShellWindows* windows, LONG index) {
 
 std::vector<ShellWindowEntry> ListShellWindows() {
   std::vector<ShellWindowEntry> entries;
-  ComPtr<IShellWindows> windows;
-  if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows,
-                              windows.PutVoid())) ||
-      !windows) {
-    return entries;
-  }
+  ComPtr<IShellWindows> windows = OpenShellWindows();
+  if (!windows) return entries;
   long count = 0;
   if (FAILED(windows->get_Count(&count))) return entries;
   for (long i = 0; i < count; ++i) {

@@ -1,10 +1,10 @@
 #include "paste/reveal.h"
 
-#include <exdisp.h>
 #include <shlobj.h>
 
 #include "app/com_ptr.h"
 #include "paste/keyboard_hook.h"
+#include "paste/shell_windows.h"
 
 namespace {
 
@@ -39,18 +39,8 @@ struct ShellView {
 };
 
 bool ReadShellView(IShellWindows* windows, LONG index, HWND target, ShellView& out) {
-  VARIANT item;
-  VariantInit(&item);
-  item.vt = VT_I4;
-  item.lVal = index;
-  ComPtr<IDispatch> dispatch;
-  HRESULT hr = windows->Item(item, dispatch.Put());
-  VariantClear(&item);
   ComPtr<IWebBrowser2> browser;
-  if (FAILED(hr) || !dispatch.As(IID_IWebBrowser2, browser)) return false;
-  SHANDLE_PTR frame = 0;
-  if (FAILED(browser->get_HWND(&frame))) return false;
-  out.window = reinterpret_cast<HWND>(frame);
+  if (!ShellWindowBrowserAt(windows, index, browser, out.window)) return false;
   // Only the target's own entries are worth the calls into Explorer's view.
   if (out.window != target) return true;
   ComPtr<IServiceProvider> services;
@@ -71,12 +61,8 @@ bool ReadShellView(IShellWindows* windows, LONG index, HWND target, ShellView& o
 
 // Selects the file in the first view of the target frame that shows its folder.
 void SelectInExplorer(HWND target, PCIDLIST_ABSOLUTE file, PCIDLIST_ABSOLUTE folder) {
-  ComPtr<IShellWindows> windows;
-  if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows,
-                              windows.PutVoid())) ||
-      !windows) {
-    return;
-  }
+  ComPtr<IShellWindows> windows = OpenShellWindows();
+  if (!windows) return;
   // The count's result is not examined: a failed call leaves nothing to look at.
   long count = 0;
   windows->get_Count(&count);
