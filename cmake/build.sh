@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Configures (once) and builds Dropleaf and its tests with the MinGW-w64 toolchain.
+# Configures (once) and builds with the MinGW-w64 toolchain: everything, or the targets named.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${DROPLEAF_BUILD_DIR:-$root/build}
@@ -7,4 +7,8 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
 fi
-cmake --build "$build" -j"$(nproc)"
+if [ $# -gt 0 ]; then
+  cmake --build "$build" -j"$(nproc)" --target "$@"
+else
+  cmake --build "$build" -j"$(nproc)"
+fi

@@ -6,7 +6,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 export DROPLEAF_BUILD_DIR=${DROPLEAF_BUILD_DIR:-$root/build}
 "$root/cmake/setup-debian.sh"
-"$root/cmake/build.sh"
+"$root/cmake/build.sh" Dropleaf
 loader=/usr/lib/wine/wine64
 exe="$DROPLEAF_BUILD_DIR/Dropleaf.exe"
 if [ -z "${DISPLAY:-}" ]; then
