@@ -4,12 +4,11 @@
     feed_server.py start DIR [--lifetime SECONDS]   make certificates, start serving, return
     feed_server.py stop DIR                         stop the server started in DIR
 
-"start" creates two throw-away certificate authorities in DIR (only the first one is ever
-trusted, and only inside the test Wine prefix, by the test process itself), a "localhost"
-server certificate from each, and then runs one HTTPS listener per scenario on 127.0.0.1 in
-a background process. DIR/ports.txt names each scenario's port; DIR/requests.log gets one
-line per request ("scenario<TAB>request line"). The server ends by itself after the
-lifetime even if "stop" is never called.
+"start" makes two throw-away authorities in DIR (only test-ca is ever trusted, and only in
+the test Wine prefix, by the test process itself) and a "localhost" certificate from each,
+then serves one HTTPS port per scenario on 127.0.0.1 from a background process that ends
+by itself after the lifetime. DIR/ports.txt names each scenario's port; DIR/requests.log
+gets one line per request ("scenario<TAB>request line").
 """
 
 import argparse
@@ -24,195 +23,124 @@ import sys
 import threading
 import time
 
-HOST = "127.0.0.1"
-DEFAULT_LIFETIME = 900
-BODY_LIMIT = 1_500_000
-STALL_SECONDS = 4.5
-
-# The good feed: three lines "id|revision|Base64 title|". The feed tests expect exactly
-# these records.
-FEED_LINES = [
-    ("msg-1a2b3c4d5e6f708192a3b4c5", "1", "欢迎使用 Dropleaf 消息中心"),
-    ("msg-00000000000000000000beef", "12", "新版本 0.2.0 已发布"),
-    ("msg-fedcba9876543210fedcba98", "20240601", "粘贴截图：按 Ctrl+V 即可保存"),
-]
+LIMIT = 1_500_000
+STALL_SECONDS = 4.5  # past the client's 3-second receive time-out
 
 
 def b64(data):
     return base64.b64encode(data).decode("ascii")
 
 
-def native_feed():
-    text = "".join(
-        f"{mid}|{rev}|{b64(title.encode('utf-8'))}|\n" for mid, rev, title in FEED_LINES)
-    return b64(text.encode("ascii"))
-
-
-GOOD_BODY = ('{"ok":true,"native_feed":"%s","server":"test"}' % native_feed()).encode("ascii")
+# The good feed: lines "id|revision|Base64 title|"; feed_worker_test.cpp expects these.
+FEED = b64("".join(f"{i}|{r}|{b64(t.encode())}|\n" for i, r, t in [
+    ("msg-1a2b3c4d5e6f708192a3b4c5", "1", "欢迎使用 Dropleaf 消息中心"),
+    ("msg-00000000000000000000beef", "12", "新版本 0.2.0 已发布"),
+    ("msg-fedcba9876543210fedcba98", "20240601", "粘贴截图：按 Ctrl+V 即可保存"),
+]).encode())
+GOOD = ('{"ok":true,"native_feed":"%s","server":"test"}' % FEED).encode()
 # Bytes of every value, in a period (251) that no read chunk size divides.
-EXACT_BODY = (bytes(range(251)) * (BODY_LIMIT // 251 + 1))[:BODY_LIMIT]
+EXACT = (bytes(range(251)) * (LIMIT // 251 + 1))[:LIMIT]
+CHUNKED = [("Transfer-Encoding", "chunked")]
+MOVED = [("Location", "/moved")]
 
-# Scenario name -> (status, extra headers, body, delay in seconds before answering).
-# Bodies of failing statuses still carry a good feed, so only the status can reject them.
+# Scenario -> (status, extra headers, body or None to echo the request, delay before answering).
+# Failing statuses still carry a good feed, so only the status can reject them.
 SCENARIOS = {
-    "good": (200, [], GOOD_BODY, 0),
-    "delayed": (200, [], GOOD_BODY, 1.0),
-    "okfalse": (200, [], ('{"ok":false,"native_feed":"%s"}' % native_feed()).encode(), 0),
-    "okspace": (200, [], ('{"ok": true,"native_feed":"%s"}' % native_feed()).encode(), 0),
+    "good": (200, [], GOOD, 0),
+    "delayed": (200, [], GOOD, 1.0),
+    "okfalse": (200, [], ('{"ok":false,"native_feed":"%s"}' % FEED).encode(), 0),
+    "okspace": (200, [], ('{"ok": true,"native_feed":"%s"}' % FEED).encode(), 0),
     "nofeed": (200, [], b'{"ok":true,"messages":[]}', 0),
-    "escaped": (200, [], b'{"ok":true,"native_feed":"bXNn\\/LTE="}', 0),
     "status204": (204, [], b"", 0),
-    "status301": (301, [("Location", "/moved")], GOOD_BODY, 0),
-    "status302": (302, [("Location", "/moved")], GOOD_BODY, 0),
-    "status500": (500, [], GOOD_BODY, 0),
-    "slow": (200, [], GOOD_BODY, 4.5),
-    "stalled": (200, [], GOOD_BODY, 0),  # half the body, then a pause past the time-out
-    "exact": (200, [], EXACT_BODY, 0),
-    "over": (200, [], EXACT_BODY + b"x", 0),
-    "overchunked": (200, [("Transfer-Encoding", "chunked")], EXACT_BODY + b"x", 0),
+    "status301": (301, MOVED, GOOD, 0),
+    "status302": (302, MOVED, GOOD, 0),
+    "status500": (500, [], GOOD, 0),
+    "slow": (200, [], GOOD, STALL_SECONDS),
+    "stalled": (200, [], GOOD, 0),  # half the body, then a pause past the time-out
+    "exact": (200, [], EXACT, 0),
+    "over": (200, [], EXACT + b"x", 0),
+    "overchunked": (200, CHUNKED, EXACT + b"x", 0),
     "empty": (200, [], b"", 0),
-    "echo": (200, [], None, 0),  # answers with the raw bytes of the request
-    "untrusted": (200, [], GOOD_BODY, 0),  # certificate from the authority nobody trusts
-    "silent": (200, [], b"", 0),  # takes the connection and says nothing, not even TLS
+    "echo": (200, [], None, 0),
+    "untrusted": (200, [], GOOD, 0),  # certificate from the authority nobody trusts
 }
 
-REASONS = {200: "OK", 204: "No Content", 301: "Moved Permanently", 302: "Found",
-           500: "Internal Server Error"}
-
-
-# ---------------------------------------------------------------- certificates
 
 def openssl(*args):
-    subprocess.run(["openssl", *args], check=True, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.PIPE)
+    subprocess.run(["openssl", *args], check=True, capture_output=True)
 
 
-def make_authority(directory, name, common_name):
-    key, pem = os.path.join(directory, name + ".key"), os.path.join(directory, name + ".pem")
-    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", pem,
-            "-days", "3", "-subj", "/CN=" + common_name,
-            "-addext", "basicConstraints=critical,CA:TRUE",
-            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    openssl("x509", "-in", pem, "-outform", "DER", "-out", os.path.join(directory, name + ".der"))
-    return key, pem
-
-
-def make_server_certificate(directory, name, ca_key, ca_pem):
-    key = os.path.join(directory, name + ".key")
-    csr = os.path.join(directory, name + ".csr")
-    pem = os.path.join(directory, name + ".pem")
-    ext = os.path.join(directory, name + ".ext")
-    with open(ext, "w") as f:
-        f.write("basicConstraints=CA:FALSE\n"
-                "keyUsage=critical,digitalSignature,keyEncipherment\n"
-                "extendedKeyUsage=serverAuth\n"
-                "subjectAltName=DNS:localhost\n")
-    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", csr,
-            "-subj", "/CN=localhost")
-    openssl("x509", "-req", "-in", csr, "-CA", ca_pem, "-CAkey", ca_key, "-CAcreateserial",
-            "-out", pem, "-days", "2", "-sha256", "-extfile", ext)
-    return key, pem
-
-
-def make_certificates(directory):
-    ca_key, ca_pem = make_authority(directory, "test-ca", "Dropleaf Feed Test Root")
-    other_key, other_pem = make_authority(directory, "untrusted-ca", "Dropleaf Untrusted Root")
-    make_server_certificate(directory, "server", ca_key, ca_pem)
-    make_server_certificate(directory, "untrusted-server", other_key, other_pem)
-
-
-# ---------------------------------------------------------------- serving
-
-class Log:
-    def __init__(self, path):
-        self.lock = threading.Lock()
-        self.path = path
-        open(path, "wb").close()
-
-    def write(self, scenario, request_line):
-        with self.lock, open(self.path, "ab") as f:
-            f.write(scenario.encode() + b"\t" + request_line + b"\n")
+def make_certificates(d):
+    for ca, server, name in [("test-ca", "server", "Feed Test Root"),
+                             ("untrusted-ca", "untrusted-server", "Untrusted Root")]:
+        p = lambda n: os.path.join(d, n)
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3",
+                "-keyout", p(ca + ".key"), "-out", p(ca + ".pem"), "-subj", "/CN=Dropleaf " + name,
+                "-addext", "basicConstraints=critical,CA:TRUE",
+                "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+        openssl("x509", "-in", p(ca + ".pem"), "-outform", "DER", "-out", p(ca + ".der"))
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                "-CA", p(ca + ".pem"), "-CAkey", p(ca + ".key"),
+                "-keyout", p(server + ".key"), "-out", p(server + ".pem"), "-subj", "/CN=localhost",
+                "-addext", "basicConstraints=CA:FALSE",
+                "-addext", "keyUsage=critical,digitalSignature,keyEncipherment",
+                "-addext", "extendedKeyUsage=serverAuth", "-addext", "subjectAltName=DNS:localhost")
 
 
 def read_request(conn):
-    """Reads one request; returns its raw bytes and its first line, or None."""
+    """One request's raw bytes, or None."""
     data = b""
     while b"\r\n\r\n" not in data:
         chunk = conn.recv(65536)
-        if not chunk:
+        if not chunk or len(data) > 65536:
             return None
         data += chunk
-        if len(data) > 65536:
-            return None
-    head, _, rest = data.partition(b"\r\n\r\n")
-    length = 0
-    for line in head.split(b"\r\n")[1:]:
-        name, _, value = line.partition(b":")
-        if name.strip().lower() == b"content-length":
-            length = int(value.strip())
-    while len(rest) < length:
+    head = data.split(b"\r\n\r\n")[0].lower()
+    length = head.partition(b"content-length:")[2].split(b"\r\n")[0]
+    length = int(length) if length else 0
+    while len(data) < len(head) + 4 + length:
         chunk = conn.recv(65536)
         if not chunk:
             break
-        rest += chunk
-    return head + b"\r\n\r\n" + rest, head.split(b"\r\n")[0]
+        data += chunk
+    return data
 
 
-def response_bytes(scenario, raw_request):
+def response(scenario, raw):
     status, headers, body, _ = SCENARIOS[scenario]
-    if body is None:
-        body = raw_request
-    chunked = any(name == "Transfer-Encoding" for name, _ in headers)
-    lines = ["HTTP/1.1 %d %s" % (status, REASONS[status]), "Connection: close",
-             "Content-Type: application/json"]
-    lines += ["%s: %s" % header for header in headers]
-    if status != 204 and not chunked:
+    body = raw if body is None else body
+    lines = ["HTTP/1.1 %d X" % status, "Connection: close", "Content-Type: application/json"]
+    lines += ["%s: %s" % h for h in headers]
+    if headers == CHUNKED:
+        body = b"".join(b"%x\r\n%s\r\n" % (len(body[i:i + 100000]), body[i:i + 100000])
+                        for i in range(0, len(body), 100000)) + b"0\r\n\r\n"
+    elif status == 204:
+        body = b""
+    else:
         lines.append("Content-Length: %d" % len(body))
-    head = ("\r\n".join(lines) + "\r\n\r\n").encode("ascii")
-    if status == 204:
-        return head
-    if chunked:
-        pieces = [body[i:i + 100000] for i in range(0, len(body), 100000)]
-        body = b"".join(b"%x\r\n%s\r\n" % (len(p), p) for p in pieces) + b"0\r\n\r\n"
-    return head + body
+    return ("\r\n".join(lines) + "\r\n\r\n").encode() + body
 
 
-class ScenarioServer(socketserver.ThreadingTCPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-
-    def __init__(self, scenario, context, log):
-        self.scenario, self.context, self.log = scenario, context, log
-        super().__init__((HOST, 0), ScenarioHandler)
-
-
-class ScenarioHandler(socketserver.BaseRequestHandler):
+class Handler(socketserver.BaseRequestHandler):
     def handle(self):
-        server = self.server
+        s = self.server
         self.request.settimeout(10)
-        if server.scenario == "silent":
-            server.log.write(server.scenario, b"(connection)")
-            time.sleep(STALL_SECONDS)
-            return
         try:
-            conn = server.context.wrap_socket(self.request, server_side=True)
+            conn = s.context.wrap_socket(self.request, server_side=True)
         except (ssl.SSLError, OSError):
             return  # e.g. the client refused the certificate
         try:
-            got = read_request(conn)
-            if got is None:
+            raw = read_request(conn)
+            if raw is None:
                 return
-            raw, first_line = got
-            server.log.write(server.scenario, first_line)
-            delay = SCENARIOS[server.scenario][3]
-            if delay:
-                time.sleep(delay)
-            answer = response_bytes(server.scenario, raw)
-            if server.scenario == "stalled":
-                half = len(answer) - len(GOOD_BODY) // 2
-                conn.sendall(answer[:half])
+            with s.log_lock, open(s.log_path, "ab") as log:
+                log.write(s.scenario.encode() + b"\t" + raw.split(b"\r\n")[0] + b"\n")
+            time.sleep(SCENARIOS[s.scenario][3])
+            answer = response(s.scenario, raw)
+            if s.scenario == "stalled":
+                conn.sendall(answer[:-len(GOOD) // 2])
                 time.sleep(STALL_SECONDS)
-                answer = answer[half:]
+                answer = answer[-len(GOOD) // 2:]
             conn.sendall(answer)
             conn.shutdown(socket.SHUT_RDWR)
         except (ssl.SSLError, OSError, ValueError):
@@ -221,109 +149,78 @@ class ScenarioHandler(socketserver.BaseRequestHandler):
             conn.close()
 
 
-def context_for(directory, name):
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(os.path.join(directory, name + ".pem"),
-                            os.path.join(directory, name + ".key"))
-    return context
-
-
-def serve(directory, lifetime):
-    trusted = context_for(directory, "server")
-    untrusted = context_for(directory, "untrusted-server")
-    log = Log(os.path.join(directory, "requests.log"))
-    servers = []
+def serve(d, lifetime):
+    contexts = {}
+    for name in ("server", "untrusted-server"):
+        contexts[name] = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        contexts[name].load_cert_chain(*(os.path.join(d, name + e) for e in (".pem", ".key")))
+    log_path, log_lock = os.path.join(d, "requests.log"), threading.Lock()
+    open(log_path, "wb").close()
+    ports = ""
     for scenario in SCENARIOS:
-        context = untrusted if scenario == "untrusted" else trusted
-        servers.append(ScenarioServer(scenario, context, log))
-    for server in servers:
+        server = socketserver.ThreadingTCPServer(("127.0.0.1", 0), Handler)
+        server.daemon_threads = True
+        server.scenario, server.log_path, server.log_lock = scenario, log_path, log_lock
+        server.context = contexts["untrusted-server" if scenario == "untrusted" else "server"]
         threading.Thread(target=server.serve_forever, daemon=True).start()
-
-    with open(os.path.join(directory, "good_body.bin"), "wb") as f:
-        f.write(GOOD_BODY)
-    with open(os.path.join(directory, "exact_body.bin"), "wb") as f:
-        f.write(EXACT_BODY)
-    ports = "".join("%s %d\n" % (s.scenario, s.server_address[1]) for s in servers)
-    with open(os.path.join(directory, "ports.tmp"), "w") as f:
+        ports += "%s %d\n" % (scenario, server.server_address[1])
+    for name, data in (("good_body.bin", GOOD), ("exact_body.bin", EXACT)):
+        with open(os.path.join(d, name), "wb") as f:
+            f.write(data)
+    with open(os.path.join(d, "ports.tmp"), "w") as f:
         f.write(ports)
-    os.replace(os.path.join(directory, "ports.tmp"), os.path.join(directory, "ports.txt"))
+    os.replace(os.path.join(d, "ports.tmp"), os.path.join(d, "ports.txt"))
 
-    stop = threading.Event()
-    signal.signal(signal.SIGTERM, lambda *_: stop.set())
-    signal.signal(signal.SIGINT, lambda *_: stop.set())
-    deadline = time.monotonic() + lifetime
-    while not stop.is_set() and time.monotonic() < deadline:
-        stop.wait(0.2)
-    os._exit(0)  # handler threads may still sleep in a slow answer
+    # os._exit: handler threads may still sleep in a slow answer.
+    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+    time.sleep(lifetime)
+    os._exit(0)
 
 
-# ---------------------------------------------------------------- start and stop
-
-def read_pid(directory):
+def stop(d):
     try:
-        with open(os.path.join(directory, "server.pid")) as f:
-            return int(f.read().strip())
-    except (OSError, ValueError):
-        return None
-
-
-def stop(directory):
-    pid = read_pid(directory)
-    if pid is None:
-        return 0
-    try:
+        with open(os.path.join(d, "server.pid")) as f:
+            pid = int(f.read())
+        os.remove(os.path.join(d, "server.pid"))
         os.kill(pid, signal.SIGTERM)
         for _ in range(50):
-            os.kill(pid, 0)
             time.sleep(0.1)
+            os.kill(pid, 0)
         os.kill(pid, signal.SIGKILL)
-    except ProcessLookupError:
-        pass
-    os.remove(os.path.join(directory, "server.pid"))
+    except (OSError, ValueError):
+        pass  # not started, or already gone
     return 0
 
 
-def start(directory, lifetime):
-    os.makedirs(directory, exist_ok=True)
-    stop(directory)
+def start(d, lifetime):
+    os.makedirs(d, exist_ok=True)
+    stop(d)
     for name in ("ports.txt", "requests.log"):
-        if os.path.exists(os.path.join(directory, name)):
-            os.remove(os.path.join(directory, name))
-    make_certificates(directory)
-    with open(os.path.join(directory, "server.out"), "wb") as out:
-        process = subprocess.Popen(
-            [sys.executable, os.path.abspath(__file__), "serve", directory,
-             "--lifetime", str(lifetime)],
-            stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
-    with open(os.path.join(directory, "server.pid"), "w") as f:
+        if os.path.exists(os.path.join(d, name)):
+            os.remove(os.path.join(d, name))
+    make_certificates(d)
+    with open(os.path.join(d, "server.out"), "wb") as out:
+        process = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", d,
+                                    "--lifetime", str(lifetime)], stdin=subprocess.DEVNULL,
+                                   stdout=out, stderr=out, start_new_session=True)
+    with open(os.path.join(d, "server.pid"), "w") as f:
         f.write(str(process.pid))
     deadline = time.monotonic() + 30
-    while time.monotonic() < deadline:
-        if os.path.exists(os.path.join(directory, "ports.txt")):
-            print("feed test server %d serving in %s" % (process.pid, directory))
+    while time.monotonic() < deadline and process.poll() is None:
+        if os.path.exists(os.path.join(d, "ports.txt")):
+            print("feed test server %d serving in %s" % (process.pid, d))
             return 0
-        if process.poll() is not None:
-            break
         time.sleep(0.1)
-    print("feed test server did not start; see %s/server.out" % directory, file=sys.stderr)
-    stop(directory)
-    return 1
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("command", choices=["start", "stop", "serve"])
-    parser.add_argument("directory")
-    parser.add_argument("--lifetime", type=float, default=DEFAULT_LIFETIME)
-    args = parser.parse_args()
-    directory = os.path.abspath(args.directory)
-    if args.command == "start":
-        return start(directory, args.lifetime)
-    if args.command == "stop":
-        return stop(directory)
-    serve(directory, args.lifetime)
-    return 0
+    print("feed test server did not start; see %s/server.out" % d, file=sys.stderr)
+    return stop(d) or 1
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    parser = argparse.ArgumentParser()
+    parser.add_argument("command", choices=["start", "stop", "serve"])
+    parser.add_argument("directory")
+    parser.add_argument("--lifetime", type=float, default=900)
+    args = parser.parse_args()
+    d = os.path.abspath(args.directory)
+    commands = {"start": start, "stop": lambda d, _: stop(d), "serve": serve}
+    sys.exit(commands[args.command](d, args.lifetime))

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <memory>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "app/app_state.h"
@@ -12,43 +16,67 @@
 
 namespace {
 
-MessageRecord Record(const char* id, uint32_t revision, const wchar_t* title) {
-  MessageRecord record;
-  record.id = id;
-  record.revision = revision;
-  record.title = title;
-  return record;
+using Records = std::vector<MessageRecord>;
+
+// The records of the server's good feed, and a list that a refresh replaces or keeps.
+const Records GOOD = {{"msg-1a2b3c4d5e6f708192a3b4c5", 1, L"欢迎使用 Dropleaf 消息中心"},
+                      {"msg-00000000000000000000beef", 12, L"新版本 0.2.0 已发布"},
+                      {"msg-fedcba9876543210fedcba98", 20240601, L"粘贴截图：按 Ctrl+V 即可保存"}};
+const Records OLD = {{"msg-aaaaaaaaaaaaaaaaaaaaaaaa", 7, L"旧消息"}};
+const Records NONE;
+
+bool Same(const Records& a, const Records& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+    return x.id == y.id && x.revision == y.revision && x.title == y.title;
+  });
 }
 
-bool SameRecords(const std::vector<MessageRecord>& a, const std::vector<MessageRecord>& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i].id != b[i].id || a[i].revision != b[i].revision || a[i].title != b[i].title) {
-      return false;
-    }
+int feedDoneCount = 0;
+
+// Stands in for the hidden window: counts WM_FEED_DONE and hands each one to OnFeedDone.
+LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_FEED_DONE) return DefWindowProcW(window, message, wParam, lParam);
+  ++feedDoneCount;
+  OnFeedDone();
+  return 0;
+}
+
+HWND TestWindow() {
+  static const HWND window = [] {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = TestWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"Dropleaf.FeedTestWindow";
+    RegisterClassW(&windowClass);
+    return CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                           windowClass.hInstance, nullptr);
+  }();
+  return window;
+}
+
+// Dispatches this thread's messages until done() holds or the time is up.
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+  for (const long long deadline = NowMs() + timeoutMs; !done() && NowMs() < deadline;) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
   }
-  return true;
+  return done();
 }
 
-// The records of the server's good feed.
-std::vector<MessageRecord> GoodFeedRecords() {
-  return {Record("msg-1a2b3c4d5e6f708192a3b4c5", 1, L"欢迎使用 Dropleaf 消息中心"),
-          Record("msg-00000000000000000000beef", 12, L"新版本 0.2.0 已发布"),
-          Record("msg-fedcba9876543210fedcba98", 20240601, L"粘贴截图：按 Ctrl+V 即可保存")};
+void PumpFor(int milliseconds) {
+  PumpUntil([] { return false; }, milliseconds);
 }
 
-std::vector<MessageRecord> OldRecords() {
-  return {Record("msg-aaaaaaaaaaaaaaaaaaaaaaaa", 7, L"旧消息")};
-}
+bool RefreshDone() { return feedDoneCount >= 1 && !FeedState.refreshRunning; }
 
-// Each case points the worker at one scenario, starts from a known list and leaves no
-// worker behind.
+// Each case starts from the old list and leaves no worker behind.
 class FeedWorker : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(FeedTestWindow(), nullptr);
-    FeedState.messages = OldRecords();
-    ResetFeedDoneCount();
+    ASSERT_NE(TestWindow(), nullptr);
+    FeedState.messages = OLD;
+    feedDoneCount = 0;
   }
   void TearDown() override {
     if (AppState.feedWorker.joinable()) AppState.feedWorker.join();
@@ -59,148 +87,116 @@ class FeedWorker : public testing::Test {
   }
 
   // One refresh against the scenario, run to its completion notice.
-  void RefreshFrom(const std::string& scenario) {
+  static bool Refresh(const char* scenario) {
     SetMessageServiceAddress(ScenarioAddress(scenario));
-    StartFeedRefresh(FeedTestWindow());
-    ASSERT_TRUE(PumpUntil([] { return FeedDoneCount() >= 1 && !FeedState.refreshRunning; }, 8000))
-        << scenario;
+    StartFeedRefresh(TestWindow());
+    return PumpUntil(RefreshDone, 8000);
   }
 };
 
 TEST(FeedOkMarker, OnlyTheExactBytesCount) {
-  EXPECT_TRUE(HasOkMarker("{\"ok\":true}"));
-  EXPECT_TRUE(HasOkMarker("{\"a\":1,\"ok\":true,\"native_feed\":\"\"}"));
-  EXPECT_TRUE(HasOkMarker("xx\"ok\":truex"));  // a plain substring, nothing more
-  EXPECT_FALSE(HasOkMarker(""));
-  EXPECT_FALSE(HasOkMarker("{\"ok\": true}"));
-  EXPECT_FALSE(HasOkMarker("{\"ok\" :true}"));
-  EXPECT_FALSE(HasOkMarker("{\"ok\":false}"));
-  EXPECT_FALSE(HasOkMarker("{\"OK\":true}"));
-  EXPECT_FALSE(HasOkMarker("{\"ok\":tru"));
-}
-
-TEST_F(FeedWorker, SuccessReplacesTheMessages) {
-  RefreshFrom("good");
-  EXPECT_EQ(FeedDoneCount(), 1);
-  EXPECT_TRUE(SameRecords(FeedState.messages, GoodFeedRecords()))
-      << FeedState.messages.size() << " records";
-  std::lock_guard<std::mutex> lock(FeedState.fetchLock);
-  EXPECT_TRUE(FeedState.fetchOk);
-  EXPECT_TRUE(SameRecords(FeedState.fetched, GoodFeedRecords())) << "fetched keeps its copy";
-}
-
-TEST_F(FeedWorker, OkWithoutUsableFeedEmptiesTheMessages) {
-  for (const char* scenario : {"nofeed", "escaped"}) {
-    FeedState.messages = OldRecords();
-    ResetFeedDoneCount();
-    RefreshFrom(scenario);
-    EXPECT_TRUE(FeedState.messages.empty()) << scenario;
-    std::lock_guard<std::mutex> lock(FeedState.fetchLock);
-    EXPECT_TRUE(FeedState.fetchOk) << scenario;
+  for (const char* text : {"{\"ok\":true}", "{\"a\":1,\"ok\":true,\"native_feed\":\"\"}",
+                           "xx\"ok\":truex"}) {  // a plain substring, nothing more
+    EXPECT_TRUE(HasOkMarker(text)) << text;
+  }
+  for (const char* text :
+       {"", "{\"ok\": true}", "{\"ok\" :true}", "{\"ok\":false}", "{\"OK\":true}", "{\"ok\":tru"}) {
+    EXPECT_FALSE(HasOkMarker(text)) << text;
   }
 }
 
-TEST_F(FeedWorker, FailureLeavesTheMessages) {
-  // "ok": true with a space, "ok":false, an error status, an empty body, a bad certificate.
-  for (const char* scenario : {"okspace", "okfalse", "status500", "empty", "untrusted"}) {
-    ResetFeedDoneCount();
-    RefreshFrom(scenario);
-    EXPECT_EQ(FeedDoneCount(), 1) << scenario;
-    EXPECT_TRUE(SameRecords(FeedState.messages, OldRecords())) << scenario;
+TEST_F(FeedWorker, SuccessReplacesTheMessagesFailureLeavesThemAndEachJoinsThePrevious) {
+  struct Case {
+    const char* scenario;
+    bool ok;
+    const Records* messages;
+  };
+  // "ok": true with a space is a failure: only the exact bytes count.
+  const Case cases[] = {{"good", true, &GOOD},
+                        {"nofeed", true, &NONE},
+                        {"okspace", false, &OLD},
+                        {"okfalse", false, &OLD},
+                        {"status500", false, &OLD}};
+  std::thread::id previous;
+  for (const Case& c : cases) {
+    FeedState.messages = OLD;
+    feedDoneCount = 0;
+    ASSERT_TRUE(Refresh(c.scenario)) << c.scenario;
+    // The finished worker waits to be joined; replacing it unjoined would end the process.
+    EXPECT_NE(AppState.feedWorker.get_id(), previous) << c.scenario;
+    previous = AppState.feedWorker.get_id();
+    EXPECT_EQ(feedDoneCount, 1) << c.scenario;
+    EXPECT_TRUE(Same(FeedState.messages, *c.messages)) << c.scenario;
     std::lock_guard<std::mutex> lock(FeedState.fetchLock);
-    EXPECT_FALSE(FeedState.fetchOk) << scenario;
-    EXPECT_TRUE(FeedState.fetched.empty()) << scenario;
+    EXPECT_EQ(FeedState.fetchOk, c.ok) << c.scenario;
+    EXPECT_TRUE(Same(FeedState.fetched, c.ok ? *c.messages : NONE)) << c.scenario;
   }
 }
 
 TEST_F(FeedWorker, RequestsWhileOneRunsStartNothing) {
   const int before = RequestCount("delayed");
   SetMessageServiceAddress(ScenarioAddress("delayed"));  // answers after one second
-  StartFeedRefresh(FeedTestWindow());
+  StartFeedRefresh(TestWindow());
   ASSERT_TRUE(FeedState.refreshRunning);
   const std::thread::id worker = AppState.feedWorker.get_id();
   PumpFor(200);
-  StartFeedRefresh(FeedTestWindow());  // the timer, the window opening, the refresh button
-  StartFeedRefresh(FeedTestWindow());
-  StartFeedRefresh(FeedTestWindow());
+  for (int i = 0; i < 3; ++i) StartFeedRefresh(TestWindow());  // timer, window, button
   EXPECT_EQ(AppState.feedWorker.get_id(), worker);
-  ASSERT_TRUE(PumpUntil([] { return FeedDoneCount() >= 1 && !FeedState.refreshRunning; }, 8000));
+  ASSERT_TRUE(PumpUntil(RefreshDone, 8000));
   PumpFor(300);
-  EXPECT_EQ(FeedDoneCount(), 1);
+  EXPECT_EQ(feedDoneCount, 1);
   EXPECT_EQ(RequestCount("delayed"), before + 1);
-  EXPECT_TRUE(SameRecords(FeedState.messages, GoodFeedRecords()));
+  EXPECT_TRUE(Same(FeedState.messages, GOOD));
 }
 
-TEST_F(FeedWorker, SecondRefreshJoinsTheFirstWorker) {
-  RefreshFrom("good");
-  ASSERT_TRUE(AppState.feedWorker.joinable()) << "the finished worker waits to be joined";
-  const std::thread::id first = AppState.feedWorker.get_id();
-  FeedState.messages = OldRecords();
-  // Replacing a joinable thread without joining it would end the process.
-  RefreshFrom("good");
-  EXPECT_EQ(FeedDoneCount(), 2);
-  EXPECT_NE(AppState.feedWorker.get_id(), first);
-  EXPECT_TRUE(SameRecords(FeedState.messages, GoodFeedRecords()));
-}
-
-TEST_F(FeedWorker, ExitDuringASlowRequestWaitsAndPostsNothing) {
+TEST_F(FeedWorker, ExitDuringASlowRequestWaitsForItAndPostsNothing) {
   const int before = RequestCount("slow");
   SetMessageServiceAddress(ScenarioAddress("slow"));
-  StartFeedRefresh(FeedTestWindow());
-  ASSERT_TRUE(PumpUntil([&] { return RequestCount("slow") > before; }, 3000))
-      << "the request reached the server";
-
-  // What the hidden window's WM_DESTROY does.
-  AppState.feedStopRequested.exchange(true);
+  StartFeedRefresh(TestWindow());
+  ASSERT_TRUE(PumpUntil([&] { return RequestCount("slow") > before; }, 3000));
   const long long start = NowMs();
-  AppState.feedWorker.join();
-  EXPECT_GE(NowMs() - start, 1500) << "the join waited for the running exchange";
+  StopFeedWorker();  // what the hidden window's WM_DESTROY does
+  EXPECT_GE(NowMs() - start, 1500) << "the stop waited for the running exchange";
   EXPECT_FALSE(FeedState.refreshRunning);
-
-  StartFeedRefresh(FeedTestWindow());  // after exit has begun: dropped
+  StartFeedRefresh(TestWindow());  // after exit has begun: dropped
   EXPECT_FALSE(FeedState.refreshRunning);
   EXPECT_FALSE(AppState.feedWorker.joinable());
   PumpFor(300);
-  EXPECT_EQ(FeedDoneCount(), 0);
-  EXPECT_TRUE(SameRecords(FeedState.messages, OldRecords()));
-}
-
-int failedStarts = 0;
-std::thread FailingThreadStarter(HWND) {
-  ++failedStarts;
-  throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  EXPECT_EQ(feedDoneCount, 0);
+  EXPECT_TRUE(Same(FeedState.messages, OLD));
 }
 
 TEST_F(FeedWorker, ThreadThatCannotBeCreatedDoesNotBlockLaterRefreshes) {
+  static int starts = 0;
+  SetFeedThreadStarter([](HWND) -> std::thread {
+    ++starts;
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  });
   SetMessageServiceAddress(ScenarioAddress("good"));
-  SetFeedThreadStarter(FailingThreadStarter);
-  failedStarts = 0;
-  StartFeedRefresh(FeedTestWindow());
-  EXPECT_EQ(failedStarts, 1);
+  StartFeedRefresh(TestWindow());
+  EXPECT_EQ(starts, 1);
   EXPECT_FALSE(FeedState.refreshRunning);
   EXPECT_FALSE(AppState.feedWorker.joinable());
-
   SetFeedThreadStarter(nullptr);  // the platform's thread again
-  RefreshFrom("good");
-  EXPECT_EQ(FeedDoneCount(), 1);
-  EXPECT_TRUE(SameRecords(FeedState.messages, GoodFeedRecords()));
+  ASSERT_TRUE(Refresh("good"));
+  EXPECT_TRUE(Same(FeedState.messages, GOOD));
 }
 
-// Run only as a child process by the case below: starts a refresh that cannot end soon
-// and lets the process end without the hidden window's join.
+// Run only as a child process by the case below: leaves a refresh running and lets the
+// process end without the hidden window's stop.
 TEST(FeedWorkerChild, DISABLED_ProcessEndsWhileTheWorkerRuns) {
-  SetMessageServiceAddress(ScenarioAddress("silent"));
-  StartFeedRefresh(FeedTestWindow());
+  SetMessageServiceAddress(ScenarioAddress("delayed"));
+  StartFeedRefresh(TestWindow());
   ASSERT_TRUE(FeedState.refreshRunning);
 }
 
-TEST(FeedWorkerExit, ProcessEndingWithoutTheJoinWaitsForTheWorkerAndExitsCleanly) {
+TEST(FeedWorkerExit, ProcessEndingWithoutTheStopWaitsForTheWorkerAndExitsCleanly) {
   wchar_t path[MAX_PATH] = {};
   ASSERT_GT(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
   std::wstring command = L"\"" + std::wstring(path) +
                          L"\" --gtest_also_run_disabled_tests"
                          L" --gtest_filter=FeedWorkerChild.DISABLED_ProcessEndsWhileTheWorkerRuns";
-  const int before = RequestCount("silent");
+  const int before = RequestCount("delayed");
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
@@ -214,57 +210,38 @@ TEST(FeedWorkerExit, ProcessEndingWithoutTheJoinWaitsForTheWorkerAndExitsCleanly
   CloseHandle(process.hProcess);
   ASSERT_EQ(waited, WAIT_OBJECT_0);
   EXPECT_EQ(exitCode, 0u) << "a joinable worker thread at exit aborts the process";
-  EXPECT_EQ(RequestCount("silent"), before + 1) << "the child's worker was in an exchange";
+  EXPECT_EQ(RequestCount("delayed"), before + 1) << "the child's worker was in an exchange";
 }
 
-// OnFeedDone with the message window open. The window and its status line are stand-ins
-// made here, so the failure path is seen without the message window's own refresh.
-class FeedDoneWithWindowOpen : public testing::Test {
- protected:
-  void SetUp() override {
-    window_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr,
-                              nullptr, nullptr);
-    status_ = CreateWindowExW(0, L"STATIC", L"正在加载…", WS_CHILD, 0, 0, 100, 20, window_, nullptr,
-                              nullptr, nullptr);
-    ASSERT_NE(status_, nullptr);
-    AppState.messageWindow = window_;
-    messageStatusLine = status_;
-    FeedState.messages = OldRecords();
-  }
-  void TearDown() override {
-    AppState.messageWindow = nullptr;
-    messageStatusLine = nullptr;
-    DestroyWindow(window_);
-  }
-  std::wstring StatusText() {
-    wchar_t text[256] = {};
-    GetWindowTextW(status_, text, 256);
-    return text;
-  }
-  HWND window_ = nullptr;
-  HWND status_ = nullptr;
-};
-
-TEST_F(FeedDoneWithWindowOpen, FailureShowsTheRetryTextAndKeepsTheList) {
+TEST(FeedDone, FailureSetsTheRetryTextOnlyWhileTheWindowIsOpen) {
+  // Stand-ins for the message window and its status line.
+  std::unique_ptr<std::remove_pointer_t<HWND>, decltype(&DestroyWindow)> window(
+      CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr, nullptr,
+                      nullptr),
+      DestroyWindow);
+  messageStatusLine = CreateWindowExW(0, L"STATIC", MESSAGE_STATUS_LOADING, WS_CHILD, 0, 0, 100, 20,
+                                      window.get(), nullptr, nullptr, nullptr);
+  ASSERT_NE(messageStatusLine, nullptr);
+  FeedState.messages = OLD;
   {
     std::lock_guard<std::mutex> lock(FeedState.fetchLock);
     FeedState.fetchOk = false;
     FeedState.fetched.clear();
   }
-  OnFeedDone();
-  EXPECT_EQ(StatusText(), L"消息暂时无法加载，请点击刷新重试。");
-  EXPECT_TRUE(SameRecords(FeedState.messages, OldRecords()));
-}
-
-TEST_F(FeedDoneWithWindowOpen, FailureWithTheWindowClosedChangesNothing) {
+  auto statusText = [] {
+    wchar_t text[256] = {};
+    GetWindowTextW(messageStatusLine, text, 256);
+    return std::wstring(text);
+  };
   AppState.messageWindow = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(FeedState.fetchLock);
-    FeedState.fetchOk = false;
-  }
   OnFeedDone();
-  EXPECT_EQ(StatusText(), L"正在加载…");
-  EXPECT_TRUE(SameRecords(FeedState.messages, OldRecords()));
+  EXPECT_EQ(statusText(), MESSAGE_STATUS_LOADING) << "the window is closed";
+  AppState.messageWindow = window.get();
+  OnFeedDone();
+  EXPECT_EQ(statusText(), MESSAGE_STATUS_FAILED);
+  EXPECT_TRUE(Same(FeedState.messages, OLD));
+  AppState.messageWindow = nullptr;
+  messageStatusLine = nullptr;
 }
 
 }  // namespace
