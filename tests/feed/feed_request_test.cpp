@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "messages/feed_request.h"
 #include "tests/feed/feed_test_support.h"
@@ -46,44 +48,33 @@ TEST(MessageServiceRequest, EveryFailureGivesEmpty) {
   // Bodies of failing statuses carry a good feed, so only the status can turn them down. A
   // redirect is not followed (no second request); a certificate from an untrusted authority
   // or for another name (it names "localhost" only) ends the exchange before any request.
-  struct Case {
-    const char* scenario;
-    const wchar_t* host;
-    int requests;
-  };
-  const Case cases[] = {{"status204", L"localhost", 1}, {"status301", L"localhost", 1},
-                        {"status302", L"localhost", 1}, {"status500", L"localhost", 1},
-                        {"over", L"localhost", 1},      {"overchunked", L"localhost", 1},
-                        {"empty", L"localhost", 1},     {"untrusted", L"localhost", 0},
-                        {"good", L"127.0.0.1", 0}};
-  for (const Case& c : cases) {
-    MessageServiceAddress address = ScenarioAddress(c.scenario);
-    address.host = c.host;
-    const int before = RequestCount(c.scenario);
-    EXPECT_EQ(Call(address), "") << c.scenario;
-    EXPECT_EQ(RequestCount(c.scenario), before + c.requests) << c.scenario;
+  // {scenario, host name, requests the server sees}
+  const std::tuple<const char*, const wchar_t*, int> cases[] = {
+      {"status204", L"localhost", 1}, {"status301", L"localhost", 1},
+      {"status302", L"localhost", 1}, {"status500", L"localhost", 1},
+      {"over", L"localhost", 1},      {"overchunked", L"localhost", 1},
+      {"empty", L"localhost", 1},     {"untrusted", L"localhost", 0},
+      {"good", L"127.0.0.1", 0}};
+  for (const auto& [scenario, host, requests] : cases) {
+    MessageServiceAddress address = ScenarioAddress(scenario);
+    address.host = host;
+    const int before = RequestCount(scenario);
+    EXPECT_EQ(Call(address), "") << scenario;
+    EXPECT_EQ(RequestCount(scenario), before + requests) << scenario;
   }
 }
 
 TEST(MessageServiceRequest, SlowAnswerOrStalledBodyEndsAtTheReceiveTimeout) {
-  struct Run {
-    const char* scenario;
-    std::string response = "unset";
-    long long ms = 0;
-  };
-  Run runs[] = {{"slow"}, {"stalled"}};
-  auto call = [](Run* run) {
+  auto timed = [](const char* scenario) {
     const long long start = NowMs();
-    run->response = Call(ScenarioAddress(run->scenario));
-    run->ms = NowMs() - start;
+    const std::string response = Call(ScenarioAddress(scenario));
+    return std::make_tuple(scenario, response, NowMs() - start);
   };
-  std::thread stalled(call, &runs[1]);  // side by side: each waits out the time-out
-  call(&runs[0]);
-  stalled.join();
-  for (const Run& run : runs) {
-    EXPECT_EQ(run.response, "") << run.scenario;
-    EXPECT_GE(run.ms, 2500) << run.scenario;  // the 3-second time-out, not an early failure
-    EXPECT_LT(run.ms, 4400) << run.scenario;  // the server answers only after 4.5 s
+  auto stalled = std::async(std::launch::async, timed, "stalled");  // side by side
+  for (const auto& [scenario, response, ms] : {timed("slow"), stalled.get()}) {
+    EXPECT_EQ(response, "") << scenario;
+    EXPECT_GE(ms, 2500) << scenario;  // the 3-second time-out, not an early failure
+    EXPECT_LT(ms, 4400) << scenario;  // the server answers only after 4.5 s
   }
 }
 

@@ -1,17 +1,14 @@
 #!/usr/bin/env python3
 """A local stand-in for the message service, for the feed tests.
 
-    feed_server.py start DIR [--lifetime SECONDS]   make certificates, start serving, return
-    feed_server.py stop DIR                         stop the server started in DIR
+    feed_server.py start DIR [--lifetime SECONDS]    feed_server.py stop DIR
 
 "start" makes two throw-away authorities in DIR (only test-ca is ever trusted, and only in
-the test Wine prefix, by the test process itself) and a "localhost" certificate from each,
-then serves one HTTPS port per scenario on 127.0.0.1 from a background process that ends
-by itself after the lifetime. DIR/ports.txt names each scenario's port; DIR/requests.log
-gets one line per request ("scenario<TAB>request line").
+the test Wine prefix, by the test process itself) with a "localhost" certificate from each,
+then serves one HTTPS port per scenario on 127.0.0.1 (DIR/ports.txt) from a background
+process that ends by itself after the lifetime. DIR/requests.log: "scenario<TAB>request line".
 """
 
-import argparse
 import base64
 import os
 import signal
@@ -66,23 +63,30 @@ SCENARIOS = {
 }
 
 
+LOG_LOCK = threading.Lock()
+DIR = ""
+
+
+def path(name):
+    return os.path.join(DIR, name)
+
+
 def openssl(*args):
     subprocess.run(["openssl", *args], check=True, capture_output=True)
 
 
-def make_certificates(d):
+def make_certificates():
     for ca, server, name in [("test-ca", "server", "Feed Test Root"),
                              ("untrusted-ca", "untrusted-server", "Untrusted Root")]:
-        p = lambda n: os.path.join(d, n)
         openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3",
-                "-keyout", p(ca + ".key"), "-out", p(ca + ".pem"), "-subj", "/CN=Dropleaf " + name,
-                "-addext", "basicConstraints=critical,CA:TRUE",
+                "-keyout", path(ca + ".key"), "-out", path(ca + ".pem"),
+                "-subj", "/CN=Dropleaf " + name, "-addext", "basicConstraints=critical,CA:TRUE",
                 "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-        openssl("x509", "-in", p(ca + ".pem"), "-outform", "DER", "-out", p(ca + ".der"))
+        openssl("x509", "-in", path(ca + ".pem"), "-outform", "DER", "-out", path(ca + ".der"))
         openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                "-CA", p(ca + ".pem"), "-CAkey", p(ca + ".key"),
-                "-keyout", p(server + ".key"), "-out", p(server + ".pem"), "-subj", "/CN=localhost",
-                "-addext", "basicConstraints=CA:FALSE",
+                "-CA", path(ca + ".pem"), "-CAkey", path(ca + ".key"),
+                "-keyout", path(server + ".key"), "-out", path(server + ".pem"),
+                "-subj", "/CN=localhost", "-addext", "basicConstraints=CA:FALSE",
                 "-addext", "keyUsage=critical,digitalSignature,keyEncipherment",
                 "-addext", "extendedKeyUsage=serverAuth", "-addext", "subjectAltName=DNS:localhost")
 
@@ -90,20 +94,15 @@ def make_certificates(d):
 def read_request(conn):
     """One request's raw bytes, or None."""
     data = b""
-    while b"\r\n\r\n" not in data:
+    while True:
+        head, end, body = data.partition(b"\r\n\r\n")
+        length = head.lower().partition(b"content-length:")[2].split(b"\r\n")[0]
+        if end and len(body) >= int(length or 0):
+            return data
         chunk = conn.recv(65536)
         if not chunk or len(data) > 65536:
             return None
         data += chunk
-    head = data.split(b"\r\n\r\n")[0].lower()
-    length = head.partition(b"content-length:")[2].split(b"\r\n")[0]
-    length = int(length) if length else 0
-    while len(data) < len(head) + 4 + length:
-        chunk = conn.recv(65536)
-        if not chunk:
-            break
-        data += chunk
-    return data
 
 
 def response(scenario, raw):
@@ -112,8 +111,7 @@ def response(scenario, raw):
     lines = ["HTTP/1.1 %d X" % status, "Connection: close", "Content-Type: application/json"]
     lines += ["%s: %s" % h for h in headers]
     if headers == CHUNKED:
-        body = b"".join(b"%x\r\n%s\r\n" % (len(body[i:i + 100000]), body[i:i + 100000])
-                        for i in range(0, len(body), 100000)) + b"0\r\n\r\n"
+        body = b"%x\r\n%s\r\n0\r\n\r\n" % (len(body), body)
     elif status == 204:
         body = b""
     else:
@@ -123,104 +121,83 @@ def response(scenario, raw):
 
 class Handler(socketserver.BaseRequestHandler):
     def handle(self):
-        s = self.server
+        scenario = self.server.scenario
         self.request.settimeout(10)
         try:
-            conn = s.context.wrap_socket(self.request, server_side=True)
-        except (ssl.SSLError, OSError):
+            conn = self.server.context.wrap_socket(self.request, server_side=True)
+        except OSError:
             return  # e.g. the client refused the certificate
         try:
             raw = read_request(conn)
             if raw is None:
                 return
-            with s.log_lock, open(s.log_path, "ab") as log:
-                log.write(s.scenario.encode() + b"\t" + raw.split(b"\r\n")[0] + b"\n")
-            time.sleep(SCENARIOS[s.scenario][3])
-            answer = response(s.scenario, raw)
-            if s.scenario == "stalled":
+            with LOG_LOCK, open(path("requests.log"), "ab") as log:
+                log.write(scenario.encode() + b"\t" + raw.split(b"\r\n")[0] + b"\n")
+            time.sleep(SCENARIOS[scenario][3])
+            answer = response(scenario, raw)
+            if scenario == "stalled":
                 conn.sendall(answer[:-len(GOOD) // 2])
                 time.sleep(STALL_SECONDS)
                 answer = answer[-len(GOOD) // 2:]
             conn.sendall(answer)
             conn.shutdown(socket.SHUT_RDWR)
-        except (ssl.SSLError, OSError, ValueError):
+        except (OSError, ValueError):
             pass
         finally:
             conn.close()
 
 
-def serve(d, lifetime):
-    contexts = {}
-    for name in ("server", "untrusted-server"):
-        contexts[name] = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        contexts[name].load_cert_chain(*(os.path.join(d, name + e) for e in (".pem", ".key")))
-    log_path, log_lock = os.path.join(d, "requests.log"), threading.Lock()
-    open(log_path, "wb").close()
-    ports = ""
-    for scenario in SCENARIOS:
-        server = socketserver.ThreadingTCPServer(("127.0.0.1", 0), Handler)
-        server.daemon_threads = True
-        server.scenario, server.log_path, server.log_lock = scenario, log_path, log_lock
-        server.context = contexts["untrusted-server" if scenario == "untrusted" else "server"]
-        threading.Thread(target=server.serve_forever, daemon=True).start()
-        ports += "%s %d\n" % (scenario, server.server_address[1])
-    for name, data in (("good_body.bin", GOOD), ("exact_body.bin", EXACT)):
-        with open(os.path.join(d, name), "wb") as f:
-            f.write(data)
-    with open(os.path.join(d, "ports.tmp"), "w") as f:
-        f.write(ports)
-    os.replace(os.path.join(d, "ports.tmp"), os.path.join(d, "ports.txt"))
-
-    # os._exit: handler threads may still sleep in a slow answer.
-    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
-    time.sleep(lifetime)
-    os._exit(0)
-
-
-def stop(d):
+def stop(_=None):
     try:
-        with open(os.path.join(d, "server.pid")) as f:
+        with open(path("server.pid")) as f:
             pid = int(f.read())
-        os.remove(os.path.join(d, "server.pid"))
-        os.kill(pid, signal.SIGTERM)
-        for _ in range(50):
-            time.sleep(0.1)
-            os.kill(pid, 0)
+        os.remove(path("server.pid"))
         os.kill(pid, signal.SIGKILL)
     except (OSError, ValueError):
         pass  # not started, or already gone
     return 0
 
 
-def start(d, lifetime):
-    os.makedirs(d, exist_ok=True)
-    stop(d)
-    for name in ("ports.txt", "requests.log"):
-        if os.path.exists(os.path.join(d, name)):
-            os.remove(os.path.join(d, name))
-    make_certificates(d)
-    with open(os.path.join(d, "server.out"), "wb") as out:
-        process = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", d,
-                                    "--lifetime", str(lifetime)], stdin=subprocess.DEVNULL,
-                                   stdout=out, stderr=out, start_new_session=True)
-    with open(os.path.join(d, "server.pid"), "w") as f:
-        f.write(str(process.pid))
-    deadline = time.monotonic() + 30
-    while time.monotonic() < deadline and process.poll() is None:
-        if os.path.exists(os.path.join(d, "ports.txt")):
-            print("feed test server %d serving in %s" % (process.pid, d))
-            return 0
-        time.sleep(0.1)
-    print("feed test server did not start; see %s/server.out" % d, file=sys.stderr)
-    return stop(d) or 1
+def start(lifetime):
+    os.makedirs(DIR, exist_ok=True)
+    stop()
+    make_certificates()
+    contexts = {}
+    for name in ("server", "untrusted-server"):
+        contexts[name] = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        contexts[name].load_cert_chain(path(name + ".pem"), path(name + ".key"))
+    for name, data in (("requests.log", b""), ("good_body.bin", GOOD), ("exact_body.bin", EXACT)):
+        with open(path(name), "wb") as f:
+            f.write(data)
+    servers = []
+    for scenario in SCENARIOS:
+        servers.append(socketserver.ThreadingTCPServer(("127.0.0.1", 0), Handler))
+        servers[-1].daemon_threads = True
+        servers[-1].scenario = scenario
+        servers[-1].context = contexts["untrusted-server" if scenario == "untrusted" else "server"]
+    with open(path("ports.txt"), "w") as f:
+        f.write("".join("%s %d\n" % (s.scenario, s.server_address[1]) for s in servers))
+    sys.stdout.flush()
+    pid = os.fork()  # the ports are bound already, so the tests may start when this returns
+    if pid:
+        with open(path("server.pid"), "w") as f:
+            f.write(str(pid))
+        print("feed test server %d serving in %s" % (pid, DIR))
+        return 0
+    # The background server: free of CTest's output pipes, ended by stop() or the lifetime.
+    os.setsid()
+    out = os.open(path("server.out"), os.O_WRONLY | os.O_CREAT | os.O_TRUNC)
+    for fd in (0, 1, 2):
+        os.dup2(out, fd)
+    for server in servers:
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+    time.sleep(lifetime)
+    if os.path.exists(path("server.pid")):  # no later stop() may hit a reused process id
+        os.remove(path("server.pid"))
+    os._exit(0)  # handler threads may still sleep in a slow answer
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("command", choices=["start", "stop", "serve"])
-    parser.add_argument("directory")
-    parser.add_argument("--lifetime", type=float, default=900)
-    args = parser.parse_args()
-    d = os.path.abspath(args.directory)
-    commands = {"start": start, "stop": lambda d, _: stop(d), "serve": serve}
-    sys.exit(commands[args.command](d, args.lifetime))
+    DIR = os.path.abspath(sys.argv[2])
+    lifetime = float(sys.argv[4]) if sys.argv[3:4] == ["--lifetime"] else 900
+    sys.exit({"start": start, "stop": stop}[sys.argv[1]](lifetime))
