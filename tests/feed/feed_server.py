@@ -9,16 +9,7 @@ then serves one HTTPS port per scenario on 127.0.0.1 (DIR/ports.txt) from a back
 process that ends by itself after the lifetime. DIR/requests.log: "scenario<TAB>request line".
 """
 
-import base64
-import os
-import signal
-import socket
-import socketserver
-import ssl
-import subprocess
-import sys
-import threading
-import time
+import base64, os, signal, socket, socketserver, ssl, subprocess, sys, threading, time
 
 LIMIT = 1_500_000
 STALL_SECONDS = 4.5  # past the client's 3-second receive time-out
