@@ -2,44 +2,27 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
-// Real windows, real input and real clipboard contents for the app tests.
+// Real windows, input, clipboard contents and registry values for the app tests.
 
-// Counts the V and Control key-downs that reach a test window.
-struct KeyLog {
+// A top-level window of the given class (registered on first use) that counts the V and
+// Control key-downs and the paste requests it receives. Shown and brought to the foreground
+// unless `show` is false (showing costs Wine a noticeable wait); with HWND_MESSAGE as parent it
+// is a message-only stand-in for the hidden window. Destroyed with the object.
+class TestWindow {
+ public:
+  explicit TestWindow(const wchar_t* className, bool show = true, HWND parent = nullptr);
+  ~TestWindow();
+  TestWindow(const TestWindow&) = delete;
+  TestWindow& operator=(const TestWindow&) = delete;
+
+  HWND Get() const { return window_; }
   int vKeyDowns = 0;
   int controlKeyDowns = 0;
-};
-
-// A top-level window of the given class (registered on first use) that records the keys it
-// receives in `log`; shown and brought to the foreground unless `show` is false (showing
-// costs Wine a noticeable wait). Destroyed with the object.
-class ForegroundTestWindow {
- public:
-  explicit ForegroundTestWindow(const wchar_t* className, bool show = true);
-  ~ForegroundTestWindow();
-  ForegroundTestWindow(const ForegroundTestWindow&) = delete;
-  ForegroundTestWindow& operator=(const ForegroundTestWindow&) = delete;
-
-  HWND Get() const { return window_; }
-  KeyLog log;
-
- private:
-  HWND window_ = nullptr;
-};
-
-// A message-only window standing in for the hidden window: it counts paste requests.
-class PasteRequestSink {
- public:
-  PasteRequestSink();
-  ~PasteRequestSink();
-  PasteRequestSink(const PasteRequestSink&) = delete;
-  PasteRequestSink& operator=(const PasteRequestSink&) = delete;
-
-  HWND Get() const { return window_; }
-  int requests = 0;
+  int pasteRequests = 0;
   HWND lastTarget = nullptr;
 
  private:
@@ -48,16 +31,24 @@ class PasteRequestSink {
 
 // Dispatches this thread's messages for the given time, so hooks and window procedures run.
 void PumpMessagesFor(DWORD milliseconds);
+// Pumps messages until `done` holds or the time is up; the last answer of `done`.
+bool WaitUntil(const std::function<bool()>& done, DWORD milliseconds);
 
 // Injects key events with SendInput.
 void SendKey(WORD virtualKey, bool up);
 void SendCtrlV();
 
-// Replaces the clipboard contents. Each returns false if the clipboard could not be set.
+// Replace the clipboard contents; false if the clipboard could not be set.
 bool PutTextOnClipboard(const std::wstring& text);
-bool PutDibOnClipboard(UINT format);  // CF_DIB or CF_DIBV5, a 2 x 2 picture
+bool PutDibOnClipboard();  // a 2 x 2 picture as CF_DIB only
+void EmptyTheClipboard();
 
-// Reads and restores one DWORD value under HKCU for the length of a test.
+// The program's HKCU values as stored: Enabled if it is a DWORD (else 7); the Run value if it
+// is a REG_SZ that fits 4096 units, "<absent>" if there is none.
+DWORD ReadEnabledDword();
+std::wstring ReadRunValue();
+
+// Reads and restores one value under HKCU for the length of a test.
 class SavedRegistryValue {
  public:
   SavedRegistryValue(const wchar_t* key, const wchar_t* value);
