@@ -1,116 +1,84 @@
 #!/usr/bin/env python3
-"""Decodes the PNGs that paste_tests wrote, with zlib and struct only, and checks every
-pixel against the test pattern (the same formula as PatternPixel in paste_test_support.cpp):
-the colours as the bitmap held them and no transparency, whatever the bitmap's alpha was."""
+"""Decodes the PNGs paste_tests wrote, with zlib and struct only, and checks every pixel
+against the test pattern (PatternImage in paste_test_support.cpp): the bitmap's colours and
+no transparency, whatever the bitmap's alpha was."""
 import os
 import re
 import struct
 import sys
 import zlib
 
-SIGNATURE = b"\x89PNG\r\n\x1a\n"
-
-
-def pattern_rgb(x, y):
-    b = (x * 7 + y * 3) & 0xFF
-    g = (x * y + 11) & 0xFF
-    r = (255 - x * 5 + y) & 0xFF
-    return r, g, b
-
 
 def read_chunks(data):
-    if data[:8] != SIGNATURE:
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
         raise ValueError("not a PNG signature")
     pos = 8
-    while pos < len(data):
-        if pos + 8 > len(data):
-            raise ValueError("chunk header cut short")
+    while pos + 12 <= len(data):
         length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + length]
-        if len(body) != length or pos + 12 + length > len(data):
+        body, end = data[pos + 8:pos + 8 + length], pos + 12 + length
+        if end > len(data):
             raise ValueError("chunk %r cut short" % kind)
-        (crc,) = struct.unpack(">I", data[pos + 8 + length:pos + 12 + length])
-        if zlib.crc32(kind + body) & 0xFFFFFFFF != crc:
+        if zlib.crc32(kind + body) != struct.unpack(">I", data[end - 4:end])[0]:
             raise ValueError("bad CRC in chunk %r" % kind)
         yield kind, body
-        pos += 12 + length
         if kind == b"IEND":
             return
+        pos = end
     raise ValueError("no IEND chunk")
 
 
 def paeth(a, b, c):
     p = a + b - c
     pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-    if pa <= pb and pa <= pc:
-        return a
-    return b if pb <= pc else c
+    return a if pa <= pb and pa <= pc else (b if pb <= pc else c)
 
 
 def unfilter(raw, width, height, bpp):
-    stride = width * bpp
-    out = bytearray(stride * height)
-    prev = bytearray(stride)
-    pos = 0
+    stride, out, prev = width * bpp, bytearray(), bytearray(width * bpp)
     for y in range(height):
-        kind = raw[pos]
-        line = bytearray(raw[pos + 1:pos + 1 + stride])
-        pos += 1 + stride
+        pos = y * (stride + 1)
+        kind, line = raw[pos], bytearray(raw[pos + 1:pos + 1 + stride])
         if len(line) != stride:
             raise ValueError("image data cut short")
         if kind == 1:
             for i in range(bpp, stride):
                 line[i] = (line[i] + line[i - bpp]) & 0xFF
         elif kind == 2:
-            for i in range(stride):
-                line[i] = (line[i] + prev[i]) & 0xFF
+            line = bytearray((v + p) & 0xFF for v, p in zip(line, prev))
         elif kind == 3:
             for i in range(stride):
-                left = line[i - bpp] if i >= bpp else 0
-                line[i] = (line[i] + ((left + prev[i]) >> 1)) & 0xFF
+                line[i] = (line[i] + (((line[i - bpp] if i >= bpp else 0) + prev[i]) >> 1)) & 0xFF
         elif kind == 4:
             for i in range(stride):
-                left = line[i - bpp] if i >= bpp else 0
-                upleft = prev[i - bpp] if i >= bpp else 0
+                left, upleft = (line[i - bpp], prev[i - bpp]) if i >= bpp else (0, 0)
                 line[i] = (line[i] + paeth(left, prev[i], upleft)) & 0xFF
         elif kind != 0:
             raise ValueError("unknown filter type %d" % kind)
-        out[y * stride:(y + 1) * stride] = line
+        out += line
         prev = line
     return out
 
 
-def decode(path):
-    """Returns (width, height, channels, pixel bytes)."""
-    with open(path, "rb") as f:
-        data = f.read()
-    header = None
-    idat = bytearray()
-    for kind, body in read_chunks(data):
-        if kind == b"IHDR":
-            header = struct.unpack(">IIBBBBB", body)
-        elif kind == b"IDAT":
-            idat += body
-    if header is None:
-        raise ValueError("no IHDR chunk")
-    width, height, depth, colour, _, _, interlace = header
-    if depth != 8 or colour not in (2, 6) or interlace != 0:
-        raise ValueError("unexpected layout: depth %d, colour type %d, interlace %d"
-                         % (depth, colour, interlace))
-    channels = 3 if colour == 2 else 4
-    return width, height, channels, unfilter(zlib.decompress(bytes(idat)), width, height, channels)
-
-
 def check(path, width, height):
-    w, h, channels, pixels = decode(path)
+    with open(path, "rb") as f:
+        chunks = list(read_chunks(f.read()))
+    header = [body for kind, body in chunks if kind == b"IHDR"]
+    if not header:
+        return "no IHDR chunk"
+    w, h, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", header[0])
+    if depth != 8 or colour not in (2, 6) or interlace != 0:
+        return "unexpected layout: depth %d, colour type %d, interlace %d" % (depth, colour, interlace)
     if (w, h) != (width, height):
         return "size %dx%d, expected %dx%d" % (w, h, width, height)
+    channels = 3 if colour == 2 else 4
+    idat = b"".join(body for kind, body in chunks if kind == b"IDAT")
+    pixels = unfilter(zlib.decompress(idat), w, h, channels)
     for y in range(h):
         for x in range(w):
             i = (y * w + x) * channels
-            got = tuple(pixels[i:i + 3])
-            if got != pattern_rgb(x, y):
-                return "pixel (%d,%d) is %r, expected %r" % (x, y, got, pattern_rgb(x, y))
+            want = ((255 - x * 5 + y) & 0xFF, (x * y + 11) & 0xFF, (x * 7 + y * 3) & 0xFF)
+            if tuple(pixels[i:i + 3]) != want:
+                return "pixel (%d,%d) is %r, expected %r" % (x, y, tuple(pixels[i:i + 3]), want)
             if channels == 4 and pixels[i + 3] != 255:
                 return "pixel (%d,%d) has alpha %d" % (x, y, pixels[i + 3])
     return None
@@ -124,9 +92,8 @@ def main():
         return 1
     failed = 0
     for name in names:
-        width, height = map(int, re.findall(r"\d+", name))
         try:
-            problem = check(os.path.join(folder, name), width, height)
+            problem = check(os.path.join(folder, name), *map(int, re.findall(r"\d+", name)))
         except (ValueError, zlib.error) as error:
             problem = str(error)
         print("%s: %s" % (name, problem or "ok"))

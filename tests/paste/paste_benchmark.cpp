@@ -14,13 +14,6 @@
 
 namespace {
 
-double Now() {
-  LARGE_INTEGER counter, frequency;
-  QueryPerformanceCounter(&counter);
-  QueryPerformanceFrequency(&frequency);
-  return 1000.0 * counter.QuadPart / frequency.QuadPart;
-}
-
 uint32_t Rgb(uint32_t r, uint32_t g, uint32_t b) { return 0xFF000000u | (r << 16) | (g << 8) | b; }
 
 void Fill(Image& image, int x0, int y0, int w, int h, uint32_t colour) {
@@ -75,16 +68,6 @@ Image ScreenshotLike(int width, int height) {
   return image;
 }
 
-bool WriteRaw(const std::wstring& path, const Image& image) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  BOOL ok = WriteFile(file, image.pixels.data(), static_cast<DWORD>(image.pixels.size() * 4),
-                      &written, nullptr);
-  CloseHandle(file);
-  return ok && written == image.pixels.size() * 4;
-}
-
 int RunOne(HWND owner, const std::wstring& folder, int width, int height) {
   Image image = ScreenshotLike(width, height);
   HBITMAP source = CreateDibSection(image);
@@ -92,13 +75,13 @@ int RunOne(HWND owner, const std::wstring& folder, int width, int height) {
     fprintf(stderr, "could not put %dx%d on the clipboard\n", width, height);
     return 1;
   }
-  double t0 = Now();
+  double t0 = NowMs();
   HBITMAP copy = CaptureClipboardBitmap(owner);
-  double t1 = Now();
+  double t1 = NowMs();
   std::wstring path = ChooseOutputPath(folder);
-  double t2 = Now();
+  double t2 = NowMs();
   bool saved = copy && !path.empty() && EncodePngFile(copy, path);
-  double t3 = Now();
+  double t3 = NowMs();
   if (copy) DeleteObject(copy);
   if (!saved) {
     fprintf(stderr, "encoding %dx%d failed\n", width, height);
@@ -106,8 +89,9 @@ int RunOne(HWND owner, const std::wstring& folder, int width, int height) {
   }
   WIN32_FILE_ATTRIBUTE_DATA attributes = {};
   GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes);
-  WriteRaw(folder + L"\\frame_" + std::to_wstring(width) + L"x" + std::to_wstring(height) + L".raw",
-           image);
+  WriteBytes(
+      folder + L"\\frame_" + std::to_wstring(width) + L"x" + std::to_wstring(height) + L".raw",
+      image.pixels.data(), image.pixels.size() * 4);
   DeleteFileW(path.c_str());
   printf("RESULT %d %d capture_ms=%.1f naming_ms=%.2f encode_ms=%.1f png_bytes=%lu\n", width,
          height, t1 - t0, t2 - t1, t3 - t2, static_cast<unsigned long>(attributes.nFileSizeLow));

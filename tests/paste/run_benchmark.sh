@@ -7,13 +7,8 @@ root=$(cd "$here/../.." && pwd)
 build=${DROPLEAF_BUILD_DIR:-$root/build}
 out="$build/paste-benchmark"
 mkdir -p "$out"
-win_out="Z:$(echo "$out" | tr / '\\')"
-run() { DROPLEAF_BUILD_DIR="$build" "$root/cmake/wine-run.sh" "$build/tests/paste/paste_benchmark.exe" "$win_out"; }
-if [ -z "${DISPLAY:-}" ]; then
-  results=$(DROPLEAF_BUILD_DIR="$build" xvfb-run -a -s "-screen 0 1280x1024x24" \
-            "$root/cmake/wine-run.sh" "$build/tests/paste/paste_benchmark.exe" "$win_out")
-else
-  results=$(run)
-fi
+run=("$root/cmake/wine-run.sh" "$build/tests/paste/paste_benchmark.exe" "Z:$(echo "$out" | tr / '\\')")
+[ -n "${DISPLAY:-}" ] || run=(xvfb-run -a -s "-screen 0 1280x1024x24" "${run[@]}")
+results=$(DROPLEAF_BUILD_DIR="$build" "${run[@]}")
 echo "$results"
 echo "$results" | python3 "$here/bench_reference.py" "$out"
