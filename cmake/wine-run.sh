@@ -13,7 +13,9 @@ export WINEPREFIX="$build_dir/wineprefix"
 export WINEDEBUG=${WINEDEBUG:--all}
 # Dropleaf's users run Simplified Chinese Windows: so does the test prefix, which makes
 # the user-interface texts render (with the CJK font) in the windows that tests capture.
-export LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8
+# Wine takes the locale from these even where the host has not generated it, so bash's
+# own complaint about that is silenced.
+{ export LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8; } 2>/dev/null
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 loader=/usr/lib/wine/wine64
 [ -x "$loader" ] || loader=$(command -v wine64 || command -v wine)
