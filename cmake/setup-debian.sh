@@ -2,7 +2,7 @@
 # Installs, on Debian, whatever the build, the tests or a run under Wine need and is missing.
 set -eu
 packages=(cmake make g++-mingw-w64-x86-64-posix googletest wine64 xvfb xauth python3 openssl
-          imagemagick x11-apps fonts-wqy-microhei)
+          fonts-wqy-microhei)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -12,5 +12,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo_cmd=""
   [ "$(id -u)" -eq 0 ] || sudo_cmd=sudo
   $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
 fi
