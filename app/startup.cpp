@@ -6,7 +6,7 @@
 #include "app/hidden_window.h"
 #include "app/settings.h"
 #include "app/tray_icon.h"
-#include "paste/keyboard_hook.h"
+#include "paste/hook_thread.h"
 
 namespace {
 
@@ -76,9 +76,7 @@ int RunDropleaf(HINSTANCE instance) {
   // WM_CREATE always shows the enabled tooltip; match it to the stored switch.
   UpdateTrayTooltip();
 
-  AppState.keyboardHook =
-      SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardHookProc, GetModuleHandleW(nullptr), 0);
-  if (!AppState.keyboardHook) {
+  if (!StartKeyboardHookThread()) {
     MessageBoxW(nullptr, kHookFailedText, kCaption, MB_OK | MB_ICONERROR);
     DestroyWindow(AppState.hiddenWindow);  // full teardown, tray icon included
     AppState.hiddenWindow = nullptr;
@@ -94,10 +92,7 @@ int RunDropleaf(HINSTANCE instance) {
   if (IsWindow(AppState.hiddenWindow)) DestroyWindow(AppState.hiddenWindow);
   AppState.hiddenWindow = nullptr;
 
-  if (AppState.keyboardHook) {
-    UnhookWindowsHookEx(AppState.keyboardHook);
-    AppState.keyboardHook = nullptr;
-  }
+  StopKeyboardHookThread();
   CoUninitialize();
   CloseInstanceMutex();
   return 0;

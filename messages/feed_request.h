@@ -17,7 +17,8 @@ MessageServiceAddress CurrentMessageServiceAddress();
 void SetMessageServiceAddress(const MessageServiceAddress& address);
 
 // Limits of one exchange.
-constexpr DWORD MESSAGE_SERVICE_TIMEOUT_MS = 3000;
+constexpr DWORD MESSAGE_SERVICE_TIMEOUT_MS = 3000;    // silence at any one stage
+constexpr DWORD MESSAGE_SERVICE_DEADLINE_MS = 10000;  // the whole exchange
 constexpr DWORD MESSAGE_SERVICE_READ_CHUNK = 4096;
 constexpr size_t MESSAGE_SERVICE_RESPONSE_LIMIT = 1500000;
 
@@ -27,7 +28,7 @@ std::string MessageServiceBody(const std::string& furtherMembers);
 
 // One synchronous HTTPS POST to the service at the current address; the response body, or
 // the empty string on any failure (no answer, TLS failure, status other than 200, body
-// over the limit).
+// over the limit or shorter than announced, the whole exchange past its deadline).
 std::string CallMessageService(const std::wstring& endpoint, const std::string& furtherMembers);
 std::string CallMessageService(const MessageServiceAddress& address, const std::wstring& endpoint,
                                const std::string& furtherMembers);

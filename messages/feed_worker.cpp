@@ -7,7 +7,9 @@
 #include "messages/feed_request.h"
 #include "messages/message_window.h"
 
-FeedStateRecord FeedState;
+// Never destroyed: a worker that exit stopped waiting for may still be finishing while the
+// process ends, and must not find this record torn down by static destruction.
+FeedStateRecord& FeedState = *new FeedStateRecord;
 
 namespace {
 
@@ -29,14 +31,25 @@ void SetFeedThreadStarter(FeedThreadStarter starter) {
 
 void StopFeedWorker() {
   AppState.feedStopRequested.exchange(true);
-  if (AppState.feedWorker.joinable()) AppState.feedWorker.join();
+  if (!AppState.feedWorker.joinable()) return;
+  // Exit waits about a second at most, whatever the exchange is doing: past that the worker
+  // is let go, and the process ends without it (it posts nothing after the stop).
+  for (int waited = 0; waited < FEED_STOP_WAIT_MS && FeedState.refreshRunning.load();
+       waited += 10) {
+    Sleep(10);
+  }
+  if (FeedState.refreshRunning.load()) {
+    AppState.feedWorker.detach();
+  } else {
+    AppState.feedWorker.join();  // it has cleared the flag as its last step
+  }
 }
 
 void StartFeedRefresh(HWND window) {
   if (AppState.feedStopRequested.load()) return;
-  // The hidden window's WM_DESTROY joins the worker. Should the process end without it
+  // The hidden window's WM_DESTROY stops the worker. Should the process end without it
   // (an early exit path), a still joinable thread object would abort the process while
-  // static records are destroyed; this runs before that and waits for the worker.
+  // static records are destroyed; this runs before that.
   static const bool joinAtExit = std::atexit(StopFeedWorker) == 0;
   (void)joinAtExit;
   if (FeedState.refreshRunning.exchange(true)) return;
@@ -53,6 +66,11 @@ void StartFeedRefresh(HWND window) {
 void RunFeedRefresh(HWND window) {
   try {
     const std::string response = CallMessageService(L"feed", std::string());
+    if (AppState.feedStopRequested.load()) {
+      // Exit may no longer be waiting: leave the feed as it is and post nothing.
+      FeedState.refreshRunning.exchange(false);
+      return;
+    }
     std::lock_guard<std::mutex> lock(FeedState.fetchLock);
     const bool ok = HasOkMarker(response);
     FeedState.fetchOk = ok;

@@ -19,13 +19,15 @@ struct FeedStateRecord {
   HWND notifyWindow = nullptr;
 };
 
-extern FeedStateRecord FeedState;
+extern FeedStateRecord& FeedState;
 
 void StartFeedRefresh(HWND window);
 void RunFeedRefresh(HWND window);
 void OnFeedDone();
 
-// Asks a running worker to post nothing and waits for it: what exit does.
+// Asks a running worker to post nothing and waits for it, about a second at most: what
+// exit does.
+constexpr int FEED_STOP_WAIT_MS = 1000;
 void StopFeedWorker();
 
 // True when the response carries the 9 bytes "ok":true anywhere, exactly as written.
