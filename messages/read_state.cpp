@@ -12,8 +12,8 @@ namespace {
 void LoadStoredTokens() {
   std::vector<char> buffer(READ_STATE_LOAD_BUFFER, '\0');
   DWORD size = READ_STATE_LOAD_BUFFER;
-  if (RegGetValueA(HKEY_CURRENT_USER, READ_STATE_KEY_PATH, READ_STATE_VALUE_NAME, RRF_RT_REG_SZ,
-                   nullptr, buffer.data(), &size) != ERROR_SUCCESS) {
+  if (RegGetValueA(HKEY_CURRENT_USER, READ_STATE_KEY_PATH, READ_STATE_VALUE_NAME,
+                   RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, buffer.data(), &size) != ERROR_SUCCESS) {
     return;
   }
   // Up to the first NUL, and never past the buffer even if the data carried none.

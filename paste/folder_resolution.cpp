@@ -3,7 +3,6 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include "app/com_ptr.h"
 #include "paste/keyboard_hook.h"
 #include "paste/shell_windows.h"
 
@@ -21,54 +20,28 @@ std::wstring DesktopFolderPath() {
   return result;
 }
 
-bool IsExistingDirectory(const std::wstring& path) {
-  return PathIsDirectoryW(path.c_str()) != FALSE;
-}
-
-// The location URL of one entry of the collection, or empty; the handle stays null when
-// the entry is not a web browser object.
-ShellWindowEntry ReadShellWindow(IShellWindows* windows, LONG index) {
-  ShellWindowEntry entry;
-  ComPtr<IWebBrowser2> browser;
-  if (!ShellWindowBrowserAt(windows, index, browser, entry.window)) return entry;
+// The entry's location as a folder path, or empty when it is no file URL of a directory.
+std::wstring FolderOfEntry(IWebBrowser2* browser) {
   BSTR url = nullptr;
+  std::wstring path;
   if (SUCCEEDED(browser->get_LocationURL(&url)) && url) {
-    entry.locationUrl.assign(url, SysStringLen(url));
+    path = FileUrlToPath(std::wstring(url, SysStringLen(url)));
   }
   SysFreeString(url);
-  return entry;
+  if (path.empty() || !PathIsDirectoryW(path.c_str())) return {};
+  return path;
 }
 
 }  // namespace
 
-std::vector<ShellWindowEntry> ListShellWindows() {
-  std::vector<ShellWindowEntry> entries;
-  ComPtr<IShellWindows> windows = OpenShellWindows();
-  if (!windows) return entries;
-  long count = 0;
-  if (FAILED(windows->get_Count(&count))) return entries;
-  for (long i = 0; i < count; ++i) {
-    ShellWindowEntry entry = ReadShellWindow(windows.Get(), i);
-    if (entry.window) entries.push_back(std::move(entry));
-  }
-  return entries;
-}
-
-std::wstring ChooseFolderForWindow(HWND window, bool isDesktop, const FolderLookup& lookup) {
-  if (!window) return {};
-  if (isDesktop) return lookup.desktopFolder();
-  for (const ShellWindowEntry& entry : lookup.shellWindows()) {
-    if (entry.window != window) continue;
-    std::wstring path = lookup.urlToPath(entry.locationUrl);
-    if (!path.empty() && lookup.isDirectory(path)) return path;
-  }
-  return {};
-}
-
 std::wstring ResolveFolderForWindow(HWND window) {
   if (!window) return {};
-  FolderLookup lookup{DesktopFolderPath, ListShellWindows, FileUrlToPath, IsExistingDirectory};
-  return ChooseFolderForWindow(window, IsDesktopWindow(window), lookup);
+  if (IsDesktopWindow(window)) return DesktopFolderPath();
+  for (const FrameShellWindow& entry : ShellWindowsOfFrame(window)) {
+    std::wstring folder = FolderOfEntry(entry.browser.Get());
+    if (!folder.empty()) return folder;
+  }
+  return {};
 }
 
 std::wstring FileUrlToPath(const std::wstring& url) {

@@ -16,11 +16,13 @@ bool IsHeld(int virtualKey) { return (GetAsyncKeyState(virtualKey) & 0x8000) != 
 
 bool IsExplorerOrDesktopClassName(std::wstring_view className) {
   return className == L"CabinetWClass" || className == L"ExploreWClass" ||
-         className == L"Progman" || className == L"WorkerW";
+         IsDesktopClassName(className);
 }
 
+// "#32769" is the desktop window itself (GetDesktopWindow): what a click on the desktop
+// brings to the front where no shell draws one, as under Wine.
 bool IsDesktopClassName(std::wstring_view className) {
-  return className == L"Progman" || className == L"WorkerW";
+  return className == L"Progman" || className == L"WorkerW" || className == L"#32769";
 }
 
 std::wstring GetWindowClassName(HWND window) {

@@ -2,13 +2,35 @@
 
 #include <windows.h>
 #include <exdisp.h>
+#include <shobjidl.h>
+
+#include <vector>
 
 #include "app/com_ptr.h"
 
-// The shell's collection of open Explorer windows; null when it cannot be had.
-ComPtr<IShellWindows> OpenShellWindows();
+// One entry of the shell's window collection as the choice among entries sees it: its frame
+// and the tab window its browser reports (null when that could not be told).
+struct ShellWindowEntry {
+  HWND frame = nullptr;
+  HWND tab = nullptr;
+};
 
-// Entry `index` of the collection as a web browser object, with its frame handle; false
-// when the entry is missing or is no browser.
-bool ShellWindowBrowserAt(IShellWindows* windows, long index, ComPtr<IWebBrowser2>& browser,
-                          HWND& frame);
+// Which entries to try for `frame`, by index, in order. Every tab of a tabbed Explorer
+// window is its own entry with the same frame: the active tab's entry alone when one
+// reports it, else every entry of the frame in index order.
+std::vector<size_t> EntriesToTry(const std::vector<ShellWindowEntry>& entries, HWND frame,
+                                 HWND activeTab);
+
+// An entry of `frame`, with the objects that folder resolution and the reveal ask further.
+struct FrameShellWindow {
+  ComPtr<IWebBrowser2> browser;
+  ComPtr<IShellBrowser> shellBrowser;  // asked for only in a tabbed frame; may be null
+};
+
+// The entry's shell browser, or null.
+ComPtr<IShellBrowser> ShellBrowserOf(const ComPtr<IWebBrowser2>& browser);
+
+// The entries of `frame` in the order to try them; none when the collection cannot be had.
+// Other frames' entries are asked for their frame handle only: every call goes into
+// Explorer's process and waits for it.
+std::vector<FrameShellWindow> ShellWindowsOfFrame(HWND frame);
