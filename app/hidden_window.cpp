@@ -30,8 +30,11 @@ const wchar_t INFO_TEXT[] =
 
 namespace {
 
+HWND taskbarListener = nullptr;  // user-interface thread only
+
 void OnCreate(HWND window) {
   AddTrayIcon(window);
+  taskbarListener = CreateTaskbarListener(GetModuleHandleW(nullptr));
   SetTimer(window, TIMER_FEED_REFRESH, FEED_REFRESH_PERIOD_MS, nullptr);
   LoadReadState(window);  // also starts the first feed refresh
   AddClipboardFormatListener(window);
@@ -43,6 +46,8 @@ void OnDestroy(HWND window) {
   StopFeedWorker();  // no refresh starts any more; a running one finishes without posting
   if (AppState.messageWindow) DestroyWindow(AppState.messageWindow);
   RemoveClipboardFormatListener(window);
+  if (taskbarListener) DestroyWindow(taskbarListener);
+  taskbarListener = nullptr;
   RemoveTrayIcon(window);
   PostQuitMessage(0);
 }

@@ -33,13 +33,20 @@ const wchar_t* TrayTooltipText(bool pastingEnabled) {
 }
 
 void AddTrayIcon(HWND window) {
-  NOTIFYICONDATAW data = MakeIconData(window, NIF_MESSAGE | NIF_ICON | NIF_TIP);
+  // Under NOTIFYICON_VERSION_4 the shell shows the tooltip only with NIF_SHOWTIP.
+  NOTIFYICONDATAW data = MakeIconData(window, NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP);
   data.uCallbackMessage = WM_TRAYICON;
-  data.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP_ICON));
+  // The small image, drawn for the notification area, rather than the large one scaled down.
+  // Not LoadIconMetric: it lives only in comctl32 6, which a program without a manifest
+  // does not get, so Windows would refuse to start the program.
+  data.hIcon = static_cast<HICON>(
+      LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP_ICON), IMAGE_ICON,
+                 GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
   CopyField(data.szTip, TOOLTIP_ENABLED);
   Shell_NotifyIconW(NIM_ADD, &data);
   data.uVersion = NOTIFYICON_VERSION_4;
   Shell_NotifyIconW(NIM_SETVERSION, &data);
+  if (data.hIcon) DestroyIcon(data.hIcon);  // the shell keeps its own copy
 }
 
 void RemoveTrayIcon(HWND window) {
@@ -49,7 +56,7 @@ void RemoveTrayIcon(HWND window) {
 
 void UpdateTrayTooltip() {
   if (!AppState.hiddenWindow) return;
-  NOTIFYICONDATAW data = MakeIconData(AppState.hiddenWindow, NIF_TIP);
+  NOTIFYICONDATAW data = MakeIconData(AppState.hiddenWindow, NIF_TIP | NIF_SHOWTIP);
   CopyField(data.szTip, TrayTooltipText(AppState.pastingEnabled.load()));
   Shell_NotifyIconW(NIM_MODIFY, &data);
 }
@@ -61,4 +68,38 @@ void ShowBalloon(const wchar_t* title, const std::wstring& text, DWORD iconFlag)
   CopyField(data.szInfoTitle, title);
   CopyField(data.szInfo, text.c_str());
   Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
+namespace {
+
+// The shell broadcasts this when the notification area is made anew (Explorer restarted):
+// every icon must be added again.
+UINT TaskbarCreatedMessage() {
+  static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
+  return message;
+}
+
+LRESULT CALLBACK TaskbarListenerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == TaskbarCreatedMessage() && message != 0 && AppState.hiddenWindow) {
+    AddTrayIcon(AppState.hiddenWindow);
+    UpdateTrayTooltip();
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+HWND CreateTaskbarListener(HINSTANCE instance) {
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.lpfnWndProc = TaskbarListenerProc;
+  windowClass.hInstance = instance;
+  windowClass.lpszClassName = TASKBAR_LISTENER_CLASS;
+  TaskbarCreatedMessage();
+  RegisterClassExW(&windowClass);
+  // Top-level, so it receives broadcasts (the hidden window is message-only and does not);
+  // never shown, so it has no taskbar button.
+  return CreateWindowExW(WS_EX_TOOLWINDOW, TASKBAR_LISTENER_CLASS, L"Dropleaf", WS_POPUP, 0, 0, 0,
+                         0, nullptr, nullptr, instance, nullptr);
 }

@@ -28,6 +28,10 @@ HMENU BuildTrayMenu(bool pastingEnabled, bool runAtSignIn, uint32_t unread) {
 }
 
 void ShowTrayMenu(HWND hiddenWindow) {
+  // One right click brings WM_RBUTTONUP and WM_CONTEXTMENU under NOTIFYICON_VERSION_4; the
+  // second arrives inside the first menu's modal loop and must not open another.
+  static bool menuOpen = false;
+  if (menuOpen) return;
   // Built afresh each time, so check marks and the unread count are those of this moment.
   HMENU menu =
       BuildTrayMenu(AppState.pastingEnabled.load(), IsRunAtSignIn(), CountUnreadMessages());
@@ -35,7 +39,12 @@ void ShowTrayMenu(HWND hiddenWindow) {
   POINT cursor = {};
   GetCursorPos(&cursor);
   SetForegroundWindow(hiddenWindow);
+  menuOpen = true;
   TrackPopupMenu(menu, TPM_RIGHTBUTTON | TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, hiddenWindow,
                  nullptr);
+  menuOpen = false;
   DestroyMenu(menu);
+  // As TrackPopupMenu's remarks prescribe for notification-area menus: else the next menu
+  // may flash and close at once.
+  PostMessageW(hiddenWindow, WM_NULL, 0, 0);
 }

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Draws the Dropleaf icon (a green leaf-shaped drop on a rounded tile) at every size the
-icon group carries and writes it as a .ico of 32-bpp images. Deterministic: the same
-script always gives the same bytes, so the artwork needs no checked-in binary."""
+icon group carries and writes it as a .ico of 32-bpp images, the 256-pixel one PNG-compressed
+as Windows expects since Vista. Deterministic: the same script always gives the same bytes,
+so the artwork needs no checked-in binary."""
 import math
 import struct
 import sys
+import zlib
 
 SIZES = [16, 20, 24, 32, 40, 48, 64, 128, 256]
 
@@ -20,18 +22,25 @@ def coverage(inside, x, y, samples=4):
 
 def draw(size):
     s = float(size)
-    radius = s * 0.22
+    small = size <= 20  # the notification area's sizes: drawn to the pixel grid
+    radius = 3.0 if small else s * 0.22
 
     def in_tile(px, py):
-        m = s * 0.04
+        m = 0.0 if small else s * 0.04
         lo, hi = m, s - m
         cx = min(max(px, lo + radius), hi - radius)
         cy = min(max(py, lo + radius), hi - radius)
         return (px - cx) ** 2 + (py - cy) ** 2 <= radius ** 2 and lo <= px <= hi and lo <= py <= hi
 
+    def in_rim(px, py):
+        # A light one-pixel rim: the dark tile stays apart from a dark taskbar.
+        return in_tile(px, py) and not (1 <= px <= s - 1 and 1 <= py <= s - 1 and
+                                        in_tile(px - 1, py) and in_tile(px + 1, py) and
+                                        in_tile(px, py - 1) and in_tile(px, py + 1))
+
     def in_drop(px, py):
         # A drop: circle at the bottom, tapering to a point at the top.
-        cx, cy, r = s * 0.5, s * 0.60, s * 0.24
+        cx, cy, r = s * 0.5, s * 0.60, s * (0.28 if small else 0.24)
         if (px - cx) ** 2 + (py - cy) ** 2 <= r * r:
             return True
         top = s * 0.16
@@ -51,8 +60,12 @@ def draw(size):
             tile = coverage(in_tile, x, y)
             drop = coverage(in_drop, x, y)
             vein = coverage(in_vein, x, y) if size >= 32 else 0.0
-            # Tile: deep teal; drop: light green; vein: white.
+            rim = coverage(in_rim, x, y) if small else 0.0
+            if small:  # crisp edges rather than a blur of half-covered pixels
+                drop = min(1.0, max(0.0, (drop - 0.25) * 2))
+            # Tile: deep teal; rim: pale teal; drop: light green; vein: white.
             r, g, b = 0x1E, 0x5F, 0x74
+            r, g, b = [c0 + (c1 - c0) * rim for c0, c1 in zip((r, g, b), (0xB8, 0xE2, 0xDC))]
             r, g, b = [c0 + (c1 - c0) * drop for c0, c1 in zip((r, g, b), (0x8B, 0xD4, 0x5A))]
             r, g, b = [c0 + (c1 - c0) * vein for c0, c1 in zip((r, g, b), (0xF4, 0xFF, 0xEE))]
             a = tile
@@ -69,8 +82,19 @@ def dib(size, rows):
     return header + pixels + mask
 
 
+def png(size, rows):
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack(
+            '>I', zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+    raw = b''.join(b'\0' + bytes(row[i + j] for i in range(0, len(row), 4) for j in (2, 1, 0, 3))
+                   for row in rows)  # BGRA to RGBA, filter type none
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0))
+            + chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
+
+
 def main(out_path):
-    images = [dib(n, draw(n)) for n in SIZES]
+    images = [(png if n >= 256 else dib)(n, draw(n)) for n in SIZES]
     out = bytearray(struct.pack('<HHH', 0, 1, len(images)))
     offset = 6 + 16 * len(images)
     for n, data in zip(SIZES, images):
