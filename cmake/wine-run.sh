@@ -34,7 +34,8 @@ winhttp_settings_hex() {
     printf '%s' "$text" | od -An -v -tx1 | tr -d ' \n'
   done
 }
-if [ ! -f "$WINEPREFIX/.dropleaf-ready" ] || [ ! -f "$WINEPREFIX/.dropleaf-proxy" ]; then
+if [ ! -f "$WINEPREFIX/.dropleaf-ready" ] || [ ! -f "$WINEPREFIX/.dropleaf-proxy" ] ||
+   [ ! -f "$WINEPREFIX/.dropleaf-desktop" ]; then
   # First use of this build folder: create the prefix once, quietly; the lock keeps
   # tests that CTest starts side by side from creating it twice. A prefix made before the
   # proxy setting existed gets it on its next use.
@@ -51,6 +52,13 @@ if [ ! -f "$WINEPREFIX/.dropleaf-ready" ] || [ ! -f "$WINEPREFIX/.dropleaf-proxy
         'HKLM\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections' \
         /v WinHttpSettings /t REG_BINARY /d "$(winhttp_settings_hex)" /f >/dev/null 2>&1 &&
         touch "$WINEPREFIX/.dropleaf-proxy"
+    fi
+    # Every program of the prefix runs in one virtual desktop with a taskbar and its
+    # notification area, as on Windows: Wine gives a taskbar to the desktop named "shell".
+    if [ ! -f "$WINEPREFIX/.dropleaf-desktop" ]; then
+      "$loader" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1 &&
+        "$loader" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1280x800 /f \
+          >/dev/null 2>&1 && touch "$WINEPREFIX/.dropleaf-desktop"
     fi
   ) 9>"$build_dir/.wineprefix.lock"
 fi

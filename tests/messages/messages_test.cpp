@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "app/app_state.h"
+#include "app/tray_menu.h"
+#include "messages/feed_worker.h"
+#include "messages/message_window.h"
+#include "messages/open_message.h"
+#include "messages/read_state.h"
+#include "paste/png_encoder.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+std::string Base64(const std::string& bytes) {  // RFC 4648, apart from the decoder under test
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    const size_t n = std::min<size_t>(3, bytes.size() - i);
+    unsigned v = 0;
+    for (size_t j = 0; j < 3; ++j)
+      v = v << 8 | (j < n ? static_cast<unsigned char>(bytes[i + j]) : 0);
+    for (size_t j = 0; j < 4; ++j) out += j <= n ? kAlphabet[(v >> (18 - 6 * j)) & 63] : '=';
+  }
+  return out;
+}
+
+std::string Id(unsigned n) {  // "msg-" and 24 lowercase hex digits
+  std::string id = "msg-";
+  for (int i = 23; i >= 0; --i) id += "0123456789abcdef"[(n >> ((i % 8) * 4)) & 15];
+  return id;
+}
+
+std::string Line(const std::string& id, const std::string& revision, const std::string& title) {
+  return id + "|" + revision + "|" + Base64(title) + "|";
+}
+
+std::vector<MessageRecord> Parse(const std::string& feed) {
+  return ParseNativeFeed("{\"ok\":true,\"native_feed\":\"" + Base64(feed) + "\"}");
+}
+
+// A feed is taken whole or not at all; each limit at N, then at N + 1.
+TEST(FeedParsing, LimitsAtTheEdgeAndOneBeyond) {
+  const std::string line = Line(Id(1), "1", "t"), emoji = "\xF0\x9F\x98\x80";  // two UTF-16 units
+  std::string lines100, pairs80;
+  for (unsigned i = 0; i < 100; ++i) lines100 += Line(Id(i), "1", "t") + "\n";
+  for (int i = 0; i < 80; ++i) pairs80 += emoji;
+  const std::string bytes65536 = line + std::string(65536 - line.size(), 'x');  // after the title
+  const std::pair<std::string, std::string> limits[] = {
+      {lines100, lines100 + line},                                                         // lines
+      {Line(Id(1), "1", std::string(160, 'a')), Line(Id(1), "1", std::string(161, 'a'))},  // title
+      {Line(Id(1), "1", pairs80), Line(Id(1), "1", pairs80 + "a")},   // a pair counts two
+      {Line(Id(1), "99999999", "t"), Line(Id(1), "123456789", "t")},  // revision digits
+      {line, line.substr(0, 27) + "g" + line.substr(28)},             // id: hex only
+      {line + "\n" + line, line + "\n\n" + line},                     // no empty line
+      {bytes65536, bytes65536 + "x"},                                 // feed bytes
+  };
+  for (const auto& [atLimit, beyond] : limits) {
+    EXPECT_FALSE(Parse(atLimit).empty()) << atLimit.substr(0, 80);
+    EXPECT_TRUE(Parse(beyond).empty()) << beyond.substr(0, 80);
+  }
+  const auto records =
+      Parse(Line(Id(7), "00000042", "\xE6\xB6\x88\xE6\x81\xAF") + "more|\r\n" + line);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].id + ":" + std::to_string(records[0].revision), Id(7) + ":42");
+  EXPECT_EQ(records[0].title, L"消息");
+}
+
+// Mutated feeds never crash the parser nor yield a record that breaks the rules.
+TEST(FeedParsing, MutatedFeedsNeverYieldBadRecords) {
+  std::mt19937 random(20240611u);
+  const std::string titles[] = {"t", "\xE6\xB6\x88", "\xF0\x9F\x98\x80", std::string(160, 'z')};
+  const std::string interesting = "|\n\r0189afAF=+/-\\\" \x80\xC3\xF0";
+  size_t accepted = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::string feed;
+    for (unsigned i = 0, lines = 1 + random() % 4; i < lines; ++i)
+      feed += Line(Id(random()), std::to_string(random() % 100000000), titles[random() % 4]) + "\n";
+    for (unsigned m = 0, count = 1 + random() % 3; m < count && !feed.empty(); ++m) {
+      const size_t at = random() % feed.size(), op = random() % 3;
+      const char c = interesting[random() % interesting.size()];
+      op == 0 ? void(feed[at] = c) : op == 1 ? void(feed.insert(at, 1, c)) : void(feed.resize(at));
+    }
+    const auto records = Parse(feed);
+    for (const MessageRecord& record : records) {
+      ASSERT_TRUE(IsValidMessageId(record.id)) << record.id;
+      ASSERT_TRUE(record.revision <= 99999999 && !record.title.empty() &&
+                  record.title.size() <= 160);
+    }
+    accepted += !records.empty();
+  }
+  EXPECT_GT(accepted, 100u) << "the mutations must leave some feeds whole";
+}
+
+class Messages : public testing::Test {  // a clean read state; no refresh reaches the network
+ protected:
+  void SetUp() override {
+    AppState.feedStopRequested.exchange(true);
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Velmorra");
+    ReadStateStore.tokens.clear();
+  }
+};
+
+TEST_F(Messages, ReadStatePersistsCutsToWholeTokensAndLoadsOnlyAPlainString) {
+  MarkMessageRead({Id(1), 0, L"t"});
+  MarkMessageRead({Id(1), 12, L"t"});  // a new revision is unread again
+  ReadStateStore.tokens.clear();
+  LoadReadState(nullptr);
+  EXPECT_EQ(ReadStateStore.tokens, Id(1) + ":0;" + Id(1) + ":12;");
+
+  // 20,000 bytes stay; 20,001 are cut after the first ";" of the last 16,000, and the token
+  // just added survives even behind a foreign value.
+  std::string tokens(20000 - 31, 'x');
+  tokens[3000] = ';';
+  EXPECT_TRUE(AppendReadStateToken(tokens, Id(2) + ":1;"));
+  EXPECT_EQ(tokens.size(), 20000u) << "nothing cut";
+  tokens.assign(20001 - 32, 'x');
+  tokens[3000] = tokens[15000] = ';';
+  const std::string whole = tokens + Id(3) + ":22;";
+  EXPECT_TRUE(AppendReadStateToken(tokens, Id(3) + ":22;"));
+  EXPECT_EQ(tokens, whole.substr(15001));
+  std::string foreign(19990, 'x');
+  EXPECT_TRUE(AppendReadStateToken(foreign, Id(4) + ":4;"));
+  EXPECT_EQ(foreign, Id(4) + ":4;");
+
+  // Only a REG_SZ of at most 24,000 bytes loads: not an expandable one, not a larger one.
+  const std::string token = Id(5) + ":5;", large(24000, 'y');
+  for (const auto& [type, text] :
+       {std::pair<DWORD, std::string>{REG_EXPAND_SZ, token}, {REG_SZ, large}}) {
+    RegSetKeyValueA(HKEY_CURRENT_USER, READ_STATE_KEY_PATH, READ_STATE_VALUE_NAME, type,
+                    text.c_str(), DWORD(text.size() + 1));
+    ReadStateStore.tokens.clear();
+    LoadReadState(nullptr);
+    EXPECT_EQ(ReadStateStore.tokens, "") << "type " << type << ", " << text.size() << " bytes";
+  }
+}
+
+std::wstring Text(HWND window) {
+  wchar_t text[512] = {};
+  GetWindowTextW(window, text, 512);
+  return text;
+}
+
+std::wstring ListLines() {  // one line each
+  std::wstring lines;
+  wchar_t line[512];
+  for (LRESULT i = 0, n = SendMessageW(messageListBox, LB_GETCOUNT, 0, 0); i < n; ++i)
+    lines += std::wstring(line, SendMessageW(messageListBox, LB_GETTEXT, i, LPARAM(line))) + L"\n";
+  return lines;
+}
+
+// The screen under a window, as a PNG in <build>/artifacts for the README.
+void SaveScreenshot(HWND window, const wchar_t* name) {
+  RECT rect;
+  GetWindowRect(window, &rect);
+  HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, rect.right - rect.left, rect.bottom - rect.top);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, rect.right - rect.left, rect.bottom - rect.top, screen, rect.left, rect.top,
+         SRCCOPY);
+  SelectObject(memory, old);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  CreateDirectoryW((BuildFolder() + L"artifacts").c_str(), nullptr);
+  const std::wstring path = BuildFolder() + L"artifacts\\" + name;
+  DeleteFileW(path.c_str());
+  EXPECT_TRUE(EncodePngFile(bitmap, path));
+  DeleteObject(bitmap);
+  EXPECT_GT(ReadBytes(path).size(), 2000u) << "a picture, not an empty frame";
+}
+
+std::wstring openedPage;
+
+TEST_F(Messages, WindowListsMarksStatusOpensAPageAndTheTrayMenuCountsUnread) {
+  TestWindow hidden(L"Dropleaf.Test.Hidden", HWND_MESSAGE);
+  messagePageOpener = [](HWND, const std::wstring& page) { openedPage = page; };
+  FeedState.messages = {{Id(1), 1, L"Dropleaf 0.2.1 新版本发布"},
+                        {Id(2), 2, L"使用技巧：粘贴截图到桌面"},
+                        {Id(3), 0, L"服务器维护通知"}};
+  MarkMessageRead(FeedState.messages[1]);
+
+  // The tray menu counts the unread messages; its picture is taken while it is open.
+  AppState.hiddenWindow = hidden.Get();
+  AppState.pastingEnabled.exchange(true);
+  SetTimer(hidden.Get(), 1, 700, [](HWND window, UINT, UINT_PTR id, DWORD) {
+    KillTimer(window, id);
+    SaveScreenshot(FindWindowW(L"#32768", nullptr), L"tray_menu.png");
+    EndMenu();
+  });
+  ShowTrayMenu(hidden.Get());
+  EXPECT_EQ(MessageCentreMenuLabel(CountUnreadMessages()), L"消息中心（2 条未读）");
+
+  OpenMessageWindow(hidden.Get());
+  ASSERT_NE(AppState.messageWindow, nullptr);
+  EXPECT_EQ(ListLines(),
+            L"● Dropleaf 0.2.1 新版本发布\n使用技巧：粘贴截图到桌面\n● 服务器维护通知\n");
+  EXPECT_EQ(Text(messageStatusLine), L"选择一条消息，点击查看详情。");
+  SetWindowPos(AppState.messageWindow, HWND_TOP, 40, 40, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+  PumpMessagesFor(300);
+  SaveScreenshot(AppState.messageWindow, L"message_window.png");
+
+  SendMessageW(messageListBox, LB_SETCURSEL, 2, 0);
+  SendMessageW(AppState.messageWindow, WM_COMMAND, IDC_VIEW_DETAILS, 0);
+  const std::string id = Id(3);
+  EXPECT_EQ(openedPage, L"https://www.velmorralab.com/messages/?tool=dropleaf&id=" +
+                            std::wstring(id.begin(), id.end()));
+  EXPECT_EQ(ListLines(),
+            L"● Dropleaf 0.2.1 新版本发布\n使用技巧：粘贴截图到桌面\n服务器维护通知\n");
+  SendMessageW(AppState.messageWindow, WM_COMMAND, IDC_MARK_ALL_READ, 0);
+  EXPECT_EQ(CountUnreadMessages(), 0u);
+
+  // A failed refresh keeps the lines and says so; a good empty one empties them.
+  SendMessageW(AppState.messageWindow, WM_COMMAND, IDC_REFRESH, 0);
+  EXPECT_EQ(Text(messageStatusLine), L"正在加载…");
+  FeedState.fetchOk = false;
+  OnFeedDone();
+  EXPECT_EQ(Text(messageStatusLine), L"消息暂时无法加载，请点击刷新重试。");
+  EXPECT_EQ(ListLines(), L"Dropleaf 0.2.1 新版本发布\n使用技巧：粘贴截图到桌面\n服务器维护通知\n");
+  FeedState.fetchOk = true;
+  OnFeedDone();
+  EXPECT_EQ(Text(messageStatusLine), L"暂时没有消息。");
+  EXPECT_EQ(ListLines(), L"");
+  SendMessageW(AppState.messageWindow, WM_CLOSE, 0, 0);
+  EXPECT_EQ(AppState.messageWindow, nullptr);
+}
+
+}  // namespace

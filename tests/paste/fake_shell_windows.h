@@ -1,0 +1,33 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// A stand-in for Explorer's shell-windows collection, which Wine keeps empty. It is
+// registered as the class object of CLSID_ShellWindows in the calling thread's apartment,
+// where the program's CoCreateInstance finds it, as it finds Explorer's on Windows.
+struct FakeShellEntry {
+  FakeShellEntry(HWND frame, HWND tab, std::wstring folder, std::wstring url = L"")
+      : frame(frame), tab(tab), folder(std::move(folder)), url(std::move(url)) {}
+  HWND frame;           // what the browser's get_HWND reports
+  HWND tab;             // what its shell browser's GetWindow reports
+  std::wstring folder;  // the folder its view shows; its location is this folder's file URL
+  std::wstring url;     // the location instead, when not empty
+  int urlReads = 0;
+  std::vector<std::wstring> selected;  // the path of each SelectItem, then its flags in hex
+};
+
+class FakeShellWindows {
+ public:
+  explicit FakeShellWindows(std::vector<FakeShellEntry>& entries);  // index order
+  ~FakeShellWindows();
+  FakeShellWindows(const FakeShellWindows&) = delete;
+  FakeShellWindows& operator=(const FakeShellWindows&) = delete;
+  bool Registered() const { return cookie_ != 0; }
+
+ private:
+  DWORD cookie_ = 0;
+};

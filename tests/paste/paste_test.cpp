@@ -1,0 +1,141 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include <gtest/gtest.h>
+
+#include "app/app_state.h"
+#include "paste/paste_operation.h"
+#include "paste/png_encoder.h"
+#include "paste/shell_windows.h"
+#include "tests/paste/fake_shell_windows.h"
+#include "tests/support/test_support.h"
+
+// Real windows, the clipboard, WIC and the shell, with the fake collection in this apartment.
+namespace {
+
+const std::wstring kSaved = L"已保存图片 | ";
+const std::wstring kFolderWarning = L"Dropleaf | 无法获取当前文件夹路径。 | 2";
+
+std::wstring CleanFolder(const std::wstring& folder) {
+  for (const std::wstring& file : FilesIn(folder, L"")) DeleteFileW((folder + file).c_str());
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return folder;
+}
+
+class Paste : public testing::Test {
+ protected:
+  void SetUp() override {
+    AppState.hiddenWindow = hidden.Get();
+    ASSERT_TRUE(PutImageOnClipboard(image));
+  }
+  // The outcome's balloon as "title | text | icon".
+  std::wstring PasteInto(HWND target) {
+    std::wstring balloon;
+    PasteIntoFolder(target, [&](const wchar_t* title, const std::wstring& text, DWORD icon) {
+      balloon = std::wstring(title) + L" | " + text + L" | " + std::to_wstring(icon);
+    });
+    return balloon;
+  }
+  // The name of the folder's one PNG, which holds the clipboard's image.
+  std::wstring SavedImageIn(const std::wstring& folder) {
+    const std::vector<std::wstring> files = FilesIn(folder, L"Screenshot_");
+    EXPECT_EQ(files.size(), 1u);
+    EXPECT_TRUE(!files.empty() && DecodeImageFile(folder + files[0]).pixels == image.pixels);
+    return files.empty() ? L"" : files[0];
+  }
+  HWND Tab() {
+    TestWindow tabClass(L"ShellTabWindowClass", HWND_MESSAGE);  // registers the class
+    return CreateWindowExW(0, L"ShellTabWindowClass", L"", WS_CHILD | WS_VISIBLE, 0, 0, 9, 9,
+                           frame.Get(), nullptr, nullptr, nullptr);
+  }
+
+  TestWindow hidden{L"Dropleaf.Test.Hidden", HWND_MESSAGE};
+  TestWindow frame{L"CabinetWClass"};
+  const Image image = PatternImage(37, 21);
+  const std::wstring a = CleanFolder(BuildFolder() + L"paste-a\\");
+  const std::wstring b = CleanFolder(BuildFolder() + L"paste-b\\");
+};
+
+TEST_F(Paste, IntoTheActiveTabsFolderWithTheFileSelectedThereAndNoOtherWindowAsked) {
+  HWND tab0 = Tab(), tab1 = Tab();
+  TestWindow otherFrame(L"CabinetWClass");
+  std::vector<FakeShellEntry> entries = {{otherFrame.Get(), nullptr, b},
+                                         {frame.Get(), tab0, a},
+                                         {frame.Get(), tab1, b},
+                                         {otherFrame.Get(), nullptr, a}};
+  for (HWND active : {tab1, tab0, HWND(nullptr)}) {
+    if (active) SetWindowPos(active, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    if (!active) DestroyWindow(tab0), DestroyWindow(tab1), entries.erase(entries.begin() + 2);
+    FakeShellEntry& shown = entries[active == tab1 ? 2 : 1];  // no tabs: the first of the frame
+    entries[1].selected.clear(), entries[2].selected.clear(), CleanFolder(shown.folder);
+    FakeShellWindows shell(entries);
+    ASSERT_TRUE(shell.Registered());
+    const std::wstring balloon = PasteInto(frame.Get()), name = SavedImageIn(shown.folder);
+    EXPECT_EQ(balloon, kSaved + name + L" | 1");
+    EXPECT_EQ(shown.selected, std::vector<std::wstring>{shown.folder + name + L" 0x1D"});
+    EXPECT_EQ(entries[1].selected.size() + entries[2].selected.size(), 1u) << "one view only";
+  }
+  EXPECT_EQ(entries[0].urlReads, 0) << "another window's location is never read";
+}
+
+TEST_F(Paste, EntriesThatShowNoExistingFolderAreSkipped) {
+  std::vector<FakeShellEntry> entries = {
+      {frame.Get(), nullptr, L"", L"about:blank"},
+      {frame.Get(), nullptr, L"", L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}"},
+      {frame.Get(), nullptr, a + L"gone"},
+      {frame.Get(), nullptr, b}};
+  {
+    FakeShellWindows shell(entries);
+    EXPECT_EQ(PasteInto(frame.Get()).rfind(kSaved, 0), 0u);
+    SavedImageIn(b);
+  }
+  entries.pop_back();
+  FakeShellWindows shell(entries);
+  EXPECT_EQ(PasteInto(frame.Get()), kFolderWarning);
+}
+
+// The desktop, be it Progman, WorkerW or the desktop window itself, is the Desktop folder.
+TEST_F(Paste, OntoTheDesktopTwiceInOneSecondAndTheWarnings) {
+  const std::wstring desktop = KnownDesktop();
+  TestWindow progman(L"Progman");
+  std::wstring first, second;
+  for (int attempt = 0; attempt < 5 && second.empty(); ++attempt) {
+    first = PasteInto(progman.Get()), second = PasteInto(GetDesktopWindow());
+    for (const std::wstring& balloon : {first, second}) {  // "已保存图片 | <name> | 1"
+      const std::wstring name = balloon.substr(8, balloon.size() - 12);
+      EXPECT_TRUE(DecodeImageFile(desktop + name).pixels == image.pixels) << attempt;
+      DeleteFileW((desktop + name).c_str());
+    }
+    if (first.substr(0, 34) != second.substr(0, 34)) second.clear();  // the second turned
+  }
+  EXPECT_EQ(second, first.substr(0, first.size() - 8) + L"_2.png | 1");
+  EXPECT_EQ(PasteInto(nullptr), kFolderWarning);
+  ASSERT_TRUE(PutTextOnClipboard(L"no image"));
+  EXPECT_EQ(PasteInto(progman.Get()), L"Dropleaf | 剪贴板中没有可保存的图片。 | 2");
+}
+
+TEST(SaveRules, AFileThatAppearsUnderTheChosenNameIsNeverOverwritten) {
+  const std::wstring taken = BuildFolder() + L"paste-taken.png";
+  HANDLE file = CreateFileW(taken.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, "keep", 4, &written, nullptr);
+  CloseHandle(file);
+  HBITMAP bitmap = CreateBitmap(4, 4, 1, 32, nullptr);
+  EXPECT_TRUE(EncodePngFile(bitmap, taken + L".png"));  // where the name is free
+  DeleteFileW((taken + L".png").c_str());
+  EXPECT_FALSE(EncodePngFile(bitmap, taken));
+  DeleteObject(bitmap);
+  EXPECT_EQ(ReadBytes(taken), "keep");
+  DeleteFileW(taken.c_str());
+}
+
+TEST(SaveRules, TheActiveTabsEntryAloneElseTheFramesEntriesInIndexOrder) {
+  HWND frame = HWND(1), tab1 = HWND(11), tab2 = HWND(12);
+  const std::vector<ShellWindowEntry> entries = {
+      {HWND(2), tab1}, {frame, tab1}, {frame, tab2}, {frame}};
+  EXPECT_EQ(EntriesToTry(entries, frame, tab2), std::vector<size_t>{2});
+  EXPECT_EQ(EntriesToTry(entries, frame, nullptr), (std::vector<size_t>{1, 2, 3}));
+  EXPECT_EQ(EntriesToTry(entries, frame, HWND(99)), (std::vector<size_t>{1, 2, 3}));
+}
+
+}  // namespace

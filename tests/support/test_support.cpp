@@ -1,0 +1,162 @@
+#include "tests/support/test_support.h"
+
+#include <shlobj.h>
+#include <wincodec.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+#include "app/app_state.h"
+#include "app/com_ptr.h"
+
+long long NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD milliseconds) {
+  for (const long long deadline = NowMs() + milliseconds; !done();) {
+    if (NowMs() >= deadline) return false;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  return true;
+}
+
+static LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* self = reinterpret_cast<TestWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self && self->onMessage) self->onMessage(message, wParam);
+  if (self && message == WM_KEYDOWN && wParam == 'V') ++self->vKeyDowns;
+  if (!self || message != WM_PASTE_REQUEST) return DefWindowProcW(window, message, wParam, lParam);
+  ++self->pasteRequests;
+  self->lastTarget = reinterpret_cast<HWND>(wParam);
+  return 0;
+}
+
+TestWindow::TestWindow(const wchar_t* className, HWND parent) {
+  WNDCLASSW windowClass = {};
+  windowClass.lpfnWndProc = TestWindowProc;
+  windowClass.lpszClassName = className;
+  RegisterClassW(&windowClass);  // a second registration fails harmlessly
+  window_ = CreateWindowExW(0, className, L"Dropleaf test", parent ? 0 : WS_OVERLAPPEDWINDOW, 100,
+                            100, 300, 200, parent, nullptr, nullptr, nullptr);
+  SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  if (parent) return;
+  ShowWindow(window_, SW_SHOW);
+  SetForegroundWindow(window_);
+  PumpMessagesFor(200);
+}
+
+void SendCtrlV() {
+  for (auto [key, flags] : {std::pair<WORD, DWORD>{VK_CONTROL, 0},
+                            {'V', 0},
+                            {'V', KEYEVENTF_KEYUP},
+                            {VK_CONTROL, KEYEVENTF_KEYUP}}) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = flags;
+    SendInput(1, &input, sizeof(input));
+    PumpMessagesFor(30);
+  }
+}
+
+Image PatternImage(int width, int height) {
+  Image image{width, height, {}};
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      uint32_t b = (x * 7 + y * 3) & 0xFF, g = (x * y + 11) & 0xFF, r = (255 - x * 5 + y) & 0xFF;
+      image.pixels.push_back(0xFF000000u | (r << 16) | (g << 8) | b);
+    }
+  }
+  return image;
+}
+
+Image DecodeImageFile(const std::wstring& path, UINT frameIndex) {
+  ComPtr<IWICImagingFactory> factory;
+  ComPtr<IWICBitmapDecoder> decoder;
+  ComPtr<IWICBitmapFrameDecode> frame;
+  ComPtr<IWICBitmapSource> converted;
+  UINT width = 0, height = 0;
+  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                              IID_IWICImagingFactory, factory.PutVoid())) ||
+      FAILED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
+                                                WICDecodeMetadataCacheOnDemand, decoder.Put())) ||
+      FAILED(decoder->GetFrame(frameIndex, frame.Put())) ||
+      FAILED(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGRA, frame.Get(), converted.Put())) ||
+      FAILED(converted->GetSize(&width, &height))) {
+    return {};
+  }
+  Image image{int(width), int(height), std::vector<uint32_t>(size_t(width) * height)};
+  converted->CopyPixels(nullptr, width * 4, width * height * 4,
+                        reinterpret_cast<BYTE*>(image.pixels.data()));
+  return image;
+}
+
+static bool PutOnClipboard(UINT format, const void* bytes, size_t size) {
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
+  memcpy(GlobalLock(block), bytes, size);
+  GlobalUnlock(block);
+  for (int attempt = 0; attempt < 20 && !OpenClipboard(nullptr); ++attempt) Sleep(10);
+  const bool placed = EmptyClipboard() && SetClipboardData(format, block);
+  CloseClipboard();
+  if (!placed) GlobalFree(block);
+  return placed;
+}
+
+bool PutImageOnClipboard(const Image& image) {
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof(header);
+  header.biWidth = image.width;
+  header.biHeight = image.height;  // bottom-up rows, as most programs place them
+  header.biPlanes = 1;
+  header.biBitCount = 32;
+  std::vector<BYTE> packed(reinterpret_cast<BYTE*>(&header), reinterpret_cast<BYTE*>(&header + 1));
+  for (int y = image.height - 1; y >= 0; --y) {
+    const BYTE* row = reinterpret_cast<const BYTE*>(&image.pixels[size_t(y) * image.width]);
+    packed.insert(packed.end(), row, row + image.width * 4);
+  }
+  return PutOnClipboard(CF_DIB, packed.data(), packed.size());
+}
+
+bool PutTextOnClipboard(const std::wstring& text) {
+  return PutOnClipboard(CF_UNICODETEXT, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+}
+
+std::wstring BuildFolder() {
+  const char* unix = getenv("DROPLEAF_BUILD_DIR");
+  std::wstring path = L"Z:";
+  for (const char* c = unix ? unix : "/tmp"; *c; ++c) path += (*c == '/') ? L'\\' : wchar_t(*c);
+  return path.back() == L'\\' ? path : path + L'\\';
+}
+
+std::wstring KnownDesktop() {
+  PWSTR path = nullptr;
+  SHGetKnownFolderPath(FOLDERID_Desktop, 0, nullptr, &path);
+  std::wstring result = path ? path : L"";
+  CoTaskMemFree(path);
+  return result + L"\\";
+}
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder, const std::wstring& prefix) {
+  std::vector<std::wstring> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    std::wstring name = entry.path().filename().wstring();
+    if (name.rfind(prefix, 0) == 0) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string ReadBytes(const std::wstring& path) {
+  std::ifstream file(std::filesystem::path(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}

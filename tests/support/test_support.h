@@ -1,0 +1,54 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Real windows, input, clipboard contents and files for the tests.
+
+long long NowMs();
+// Dispatches this thread's messages until `done` holds or the time is up; the last answer.
+bool WaitUntil(const std::function<bool()>& done, DWORD milliseconds);
+inline void PumpMessagesFor(DWORD milliseconds) {
+  WaitUntil([] { return false; }, milliseconds);
+}
+
+// A window of the given class that counts the V key-downs and the paste requests it gets:
+// top-level and in front, or message-only with HWND_MESSAGE as parent.
+class TestWindow {
+ public:
+  explicit TestWindow(const wchar_t* className, HWND parent = nullptr);
+  ~TestWindow() { DestroyWindow(window_); }
+  TestWindow(const TestWindow&) = delete;
+  TestWindow& operator=(const TestWindow&) = delete;
+  HWND Get() const { return window_; }
+
+  int vKeyDowns = 0;
+  int pasteRequests = 0;
+  HWND lastTarget = nullptr;
+  std::function<void(UINT message, WPARAM wParam)> onMessage;  // every message, if set
+
+ private:
+  HWND window_ = nullptr;
+};
+
+void SendCtrlV();  // with SendInput, the messages pumped between the keys
+
+// Pixels as 0xAARRGGBB words, rows top to bottom.
+struct Image {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> pixels;
+};
+Image PatternImage(int width, int height);  // opaque colours varying in both directions
+Image DecodeImageFile(const std::wstring& path, UINT frame = 0);  // WIC, as 32bppBGRA
+bool PutImageOnClipboard(const Image& image);                     // as CF_DIB only
+bool PutTextOnClipboard(const std::wstring& text);
+
+std::wstring BuildFolder();  // DROPLEAF_BUILD_DIR as Wine sees it, with a trailing backslash
+std::wstring KnownDesktop();
+std::vector<std::wstring> FilesIn(const std::wstring& folder, const std::wstring& prefix);
+std::string ReadBytes(const std::wstring& path);
