@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs, on Debian, whatever the build, the tests or a run under Wine need and is missing.
 set -eu
-packages=(cmake make g++-mingw-w64-x86-64-posix googletest wine64 xvfb xauth python3 openssl
+packages=(cmake make g++-mingw-w64-x86-64-posix googletest wine64 xvfb xauth xclip python3 openssl
           fonts-wqy-microhei)
 missing=()
 for p in "${packages[@]}"; do

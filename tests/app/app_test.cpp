@@ -138,4 +138,9 @@ TEST(IconGroup, EverySizeIsThereTheLargestAsPngAndTheFileDecodes) {
   DestroyIcon(small);
 }
 
+// Run by run_script_test.sh in the run script's prefix and desktop.
+TEST(RunScript, DISABLED_DropleafsHiddenWindowIsThere) {
+  EXPECT_TRUE(WaitUntil([] { return FindWindowExW(HWND_MESSAGE, nullptr, L"Dropleaf.HiddenWindow", nullptr); }, 30000));
+}
+
 }  // namespace

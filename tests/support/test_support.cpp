@@ -16,6 +16,8 @@ long long NowMs() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+bool UnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"); }
+
 bool WaitUntil(const std::function<bool()>& done, DWORD milliseconds) {
   for (const long long deadline = NowMs() + milliseconds; !done();) {
     if (NowMs() >= deadline) return false;

@@ -10,6 +10,7 @@
 // Real windows, input, clipboard contents and files for the tests.
 
 long long NowMs();
+bool UnderWine();  // the tests that need the Wine test prefix's set-up skip elsewhere
 // Dispatches this thread's messages until `done` holds or the time is up; the last answer.
 bool WaitUntil(const std::function<bool()>& done, DWORD milliseconds);
 inline void PumpMessagesFor(DWORD milliseconds) {
