@@ -132,7 +132,8 @@ KeyDelays TypeKeys(HWND target, double forMs, const std::function<void()>& start
   std::thread probe([&] {
     while (probing) {
       double before = PreciseMs();
-      GetWindowLongW(target, GWL_STYLE);  // answered by the server
+      GetWindowLongW(GetDesktopWindow(),
+                     GWL_STYLE);  // another process's window: the server answers
       double after = PreciseMs();
       if (after - before > 5) stalls.push_back({before, after});
       Sleep(1);

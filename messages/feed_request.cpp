@@ -6,6 +6,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "app/service_hosts.h"
 
@@ -78,8 +79,17 @@ struct Exchange {
   std::condition_variable finished;
   bool done = false;
   std::string response;
-  HINTERNET request = nullptr;  // under lock: whoever closes it first clears it
+  HINTERNET request = nullptr;  // under lock
 };
+
+// Whoever takes the request handle first closes it, outside the lock: closing may wait for
+// a call in progress on the other thread.
+void CloseExchangeRequest(Exchange& exchange) {
+  std::unique_lock<std::mutex> lock(exchange.lock);
+  HINTERNET request = std::exchange(exchange.request, nullptr);
+  lock.unlock();
+  if (request) WinHttpCloseHandle(request);
+}
 
 bool PastDeadline(std::chrono::steady_clock::time_point deadline) {
   return std::chrono::steady_clock::now() >= deadline;
@@ -143,11 +153,7 @@ std::string RunExchange(const MessageServiceAddress& address, const std::wstring
   // Closed before the connection and the session, unless the caller closed it already.
   struct CloseRequest {
     Exchange& exchange;
-    ~CloseRequest() {
-      std::lock_guard<std::mutex> guard(exchange.lock);
-      if (exchange.request) WinHttpCloseHandle(exchange.request);
-      exchange.request = nullptr;
-    }
+    ~CloseRequest() { CloseExchangeRequest(exchange); }
   } closeRequest{exchange};
 
   DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
@@ -211,10 +217,10 @@ std::string CallMessageService(const MessageServiceAddress& address, const std::
   }
 
   std::unique_lock<std::mutex> lock(exchange->lock);
-  if (!exchange->finished.wait_until(lock, deadline, [&] { return exchange->done; })) {
-    if (exchange->request) WinHttpCloseHandle(exchange->request);
-    exchange->request = nullptr;
-    return {};
+  if (exchange->finished.wait_until(lock, deadline, [&] { return exchange->done; })) {
+    return std::move(exchange->response);
   }
-  return std::move(exchange->response);
+  lock.unlock();
+  CloseExchangeRequest(*exchange);  // ends a blocked call on Windows, not under Wine
+  return {};
 }

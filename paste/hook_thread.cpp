@@ -18,6 +18,9 @@ void RunHookThread(HANDLE installed) {
   MSG msg;
   PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
   hookThreadId = GetCurrentThreadId();
+  // The system waits for the hook on every key of the desktop: let it run ahead of the paste's
+  // encoding when the processors are busy.
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
   HHOOK hook = SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardHookProc, GetModuleHandleW(nullptr), 0);
   AppState.keyboardHook = hook;
   SetEvent(installed);  // the outcome is AppState.keyboardHook

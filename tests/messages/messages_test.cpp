@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <wincrypt.h>
+
 #include <random>
 
 #include "app/app_state.h"
@@ -13,18 +16,13 @@
 
 namespace {
 
-std::string Base64(const std::string& bytes) {  // RFC 4648, apart from the decoder under test
-  static const char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    const size_t n = std::min<size_t>(3, bytes.size() - i);
-    unsigned v = 0;
-    for (size_t j = 0; j < 3; ++j)
-      v = v << 8 | (j < n ? static_cast<unsigned char>(bytes[i + j]) : 0);
-    for (size_t j = 0; j < 4; ++j) out += j <= n ? kAlphabet[(v >> (18 - 6 * j)) & 63] : '=';
-  }
-  return out;
+std::string Base64(const std::string& bytes) {  // the platform's encoder, not the decoder
+  DWORD length = DWORD(bytes.size() * 2 + 8);
+  std::string text(length, '\0');
+  CryptBinaryToStringA(reinterpret_cast<const BYTE*>(bytes.data()), DWORD(bytes.size()),
+                       CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF, &text[0], &length);
+  text.resize(length);
+  return text;
 }
 
 std::string Id(unsigned n) {  // "msg-" and 24 lowercase hex digits
