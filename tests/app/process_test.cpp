@@ -117,7 +117,8 @@ TEST(RunningProgram, HookMenuTrayIconAndDesktopPasteThenAPromptExit) {
   RegDeleteTreeW(HKEY_CURRENT_USER, SETTINGS_KEY);  // pasting starts on by default
   const Image image = PatternImage(40, 24);
   ASSERT_TRUE(PutImageOnClipboard(image));
-  auto [program, hidden] = StartDropleaf();
+  const auto [program, hiddenWindow] = StartDropleaf();
+  HWND hidden = hiddenWindow;  // a structured binding cannot be captured before C++20
   ASSERT_NE(hidden, nullptr);
   auto command = [&](UINT id) {  // carried out when the call returns
     return SendMessageTimeoutW(hidden, WM_COMMAND, id, 0, SMTO_NORMAL, 5000, nullptr) != 0;
