@@ -207,12 +207,27 @@ int MeasureTypingDuringPaste(const std::wstring& dropleaf) {
   KeyDelays idle = TypeKeys(target, 3000, [] {});
   const std::wstring desktop = KnownDesktop();
   const size_t before = FilesIn(desktop, L"Screenshot_").size();
-  KeyDelays busy = TypeKeys(target, 8000, [] {
-    SetForegroundWindow(GetDesktopWindow());
+  // The desktop's class, so that builds without the desktop window's own class compare.
+  TestWindow desktopWindow(L"Progman");
+  FILETIME pressed = {};
+  KeyDelays busy = TypeKeys(target, 8000, [&] {
+    GetSystemTimeAsFileTime(&pressed);
+    SetForegroundWindow(desktopWindow.Get());
     PumpMessagesFor(200);
     SendCtrlV();
   });
   const std::vector<std::wstring> after = FilesIn(desktop, L"Screenshot_");
+  WIN32_FILE_ATTRIBUTE_DATA file = {};
+  if (after.size() > before) {
+    GetFileAttributesExW((desktop + after.back()).c_str(), GetFileExInfoStandard, &file);
+    auto since = [&](FILETIME t) {
+      return (ULARGE_INTEGER{{t.dwLowDateTime, t.dwHighDateTime}}.QuadPart -
+              ULARGE_INTEGER{{pressed.dwLowDateTime, pressed.dwHighDateTime}}.QuadPart) /
+             10000.0;
+    };
+    printf("the PNG was created %.0f ms and last written %.0f ms after Ctrl+V\n",
+           since(file.ftCreationTime), since(file.ftLastWriteTime));
+  }
   if (after.size() > before) DeleteFileW((desktop + after.back()).c_str());
   printf("the paste %s\n", after.size() > before ? "saved its PNG" : "saved NOTHING");
   PrintDelays("idle, raw", idle.raw);
