@@ -23,6 +23,13 @@ prefix_pids() {
     case $(readlink "/proc/$pid/exe" 2>/dev/null) in */wine*) echo "$pid" ;; esac
   done
 }
+dropleaf_runs() {
+  local pid
+  for pid in $(prefix_pids); do  # the program itself, not a command line that names it
+    tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -n 1 | grep -q 'Dropleaf\.exe$' && return 0
+  done
+  return 1
+}
 if [ -n "$(prefix_pids)" ]; then
   echo "Dropleaf (or another Wine program) already runs in $WINEPREFIX." >&2
   echo "Use that one, or end it first: WINEPREFIX='$WINEPREFIX' /usr/lib/wine/wineserver -k" >&2
@@ -41,7 +48,7 @@ trap 'finish; exit 143' TERM
 trap finish EXIT
 
 if [ -n "${DISPLAY:-}" ]; then
-  where="on your display $DISPLAY, in a window titled \"Dropleaf - Wine desktop\""
+  where="on your display $DISPLAY, in the Wine desktop window \"Dropleaf\""
 else
   n=99
   while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
@@ -82,3 +89,5 @@ EOF
 # returns when Dropleaf has ended. Waiting in the background lets the traps run at once.
 "$loader" explorer "/desktop=Dropleaf,$desktop_size" "$DROPLEAF_BUILD_DIR/Dropleaf.exe" &
 wait $! || true
+# Had another program of the prefix made the desktop first, explorer returned at once.
+while dropleaf_runs; do sleep 1; done

@@ -15,18 +15,10 @@ namespace {
 
 constexpr char OK_MARKER[] = "\"ok\":true";
 
-FeedThreadStarter threadStarter = StartFeedWorkerThread;  // user-interface thread only
-
 }  // namespace
 
 bool HasOkMarker(const std::string& response) {
   return response.find(OK_MARKER) != std::string::npos;
-}
-
-std::thread StartFeedWorkerThread(HWND window) { return std::thread(RunFeedRefresh, window); }
-
-void SetFeedThreadStarter(FeedThreadStarter starter) {
-  threadStarter = starter ? starter : StartFeedWorkerThread;
 }
 
 void StopFeedWorker() {
@@ -56,7 +48,7 @@ void StartFeedRefresh(HWND window) {
   // The earlier worker has cleared refreshRunning as its last step, so this join is short.
   if (AppState.feedWorker.joinable()) AppState.feedWorker.join();
   try {
-    AppState.feedWorker = threadStarter(window);
+    AppState.feedWorker = std::thread(RunFeedRefresh, window);
   } catch (const std::system_error&) {
     // No worker will clear the flag; without this no refresh would ever start again.
     FeedState.refreshRunning.exchange(false);

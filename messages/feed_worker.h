@@ -32,9 +32,3 @@ void StopFeedWorker();
 
 // True when the response carries the 9 bytes "ok":true anywhere, exactly as written.
 bool HasOkMarker(const std::string& response);
-
-// Creates the worker thread for StartFeedRefresh. The program always uses
-// StartFeedWorkerThread; tests swap in a starter that fails like the platform can.
-using FeedThreadStarter = std::thread (*)(HWND window);
-std::thread StartFeedWorkerThread(HWND window);
-void SetFeedThreadStarter(FeedThreadStarter starter);
