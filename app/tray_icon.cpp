@@ -96,7 +96,6 @@ HWND CreateTaskbarListener(HINSTANCE instance) {
   windowClass.lpfnWndProc = TaskbarListenerProc;
   windowClass.hInstance = instance;
   windowClass.lpszClassName = TASKBAR_LISTENER_CLASS;
-  TaskbarCreatedMessage();
   RegisterClassExW(&windowClass);
   // Top-level, so it receives broadcasts (the hidden window is message-only and does not);
   // never shown, so it has no taskbar button.

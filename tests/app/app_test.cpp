@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "app/app_state.h"
+#include "app/hidden_window.h"
 #include "paste/hook_thread.h"
 #include "paste/keyboard_hook.h"
 #include "tests/support/test_support.h"
@@ -109,8 +110,7 @@ TEST(IconGroup, EverySizeIsThereTheLargestAsPngAndTheFileDecodes) {
 // Run by run_script_test.sh in the run script's prefix and desktop.
 TEST(RunScript, DISABLED_DropleafsHiddenWindowIsThere) {
   EXPECT_TRUE(WaitUntil(
-      [] { return FindWindowExW(HWND_MESSAGE, nullptr, L"Dropleaf.HiddenWindow", nullptr); },
-      30000));
+      [] { return FindWindowExW(HWND_MESSAGE, nullptr, HIDDEN_WINDOW_CLASS, nullptr); }, 30000));
 }
 
 }  // namespace
