@@ -7,12 +7,15 @@
 #include "app/app_state.h"
 #include "app/service_hosts.h"
 #include "app/settings.h"
+#include "app/shell_listener.h"
 #include "app/tray_icon.h"
 #include "app/tray_menu.h"
 #include "messages/feed_worker.h"
 #include "messages/message_window.h"
 #include "messages/read_state.h"
+#include "paste/hook_thread.h"
 #include "paste/paste_operation.h"
+#include "paste/reveal.h"
 
 const wchar_t HELP_TITLE[] = L"Dropleaf 使用说明";
 
@@ -30,11 +33,8 @@ const wchar_t INFO_TEXT[] =
 
 namespace {
 
-HWND taskbarListener = nullptr;  // user-interface thread only
-
 void OnCreate(HWND window) {
-  AddTrayIcon(window);
-  taskbarListener = CreateTaskbarListener(GetModuleHandleW(nullptr));
+  StartShellListener(window);  // adds the tray icon, retrying until the shell takes it
   SetTimer(window, TIMER_FEED_REFRESH, FEED_REFRESH_PERIOD_MS, nullptr);
   LoadReadState(window);  // also starts the first feed refresh
   AddClipboardFormatListener(window);
@@ -42,13 +42,15 @@ void OnCreate(HWND window) {
 }
 
 void OnDestroy(HWND window) {
+  // The hook goes first: a Ctrl+V while the rest is torn down (the worker may take a second)
+  // must reach the folder window, not a request that nobody will carry out.
+  StopKeyboardHookThread();
   KillTimer(window, TIMER_FEED_REFRESH);
   StopFeedWorker();  // no refresh starts any more; a running one finishes without posting
   if (AppState.messageWindow) DestroyWindow(AppState.messageWindow);
   RemoveClipboardFormatListener(window);
-  if (taskbarListener) DestroyWindow(taskbarListener);
-  taskbarListener = nullptr;
-  RemoveTrayIcon(window);
+  StopShellListener();  // and the tray icon
+  DropPendingSelection();
   PostQuitMessage(0);
 }
 
@@ -131,7 +133,7 @@ LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
       OnTrayEvent(window, LOWORD(lParam));
       return 0;
     case WM_PASTE_REQUEST:
-      PasteIntoFolder(reinterpret_cast<HWND>(wParam));
+      HandlePasteRequest(reinterpret_cast<HWND>(wParam), ShowBalloon);
       return 0;
     case WM_FEED_DONE:
       OnFeedDone();

@@ -5,7 +5,6 @@
 #include "app/app_state.h"
 #include "app/hidden_window.h"
 #include "app/settings.h"
-#include "app/tray_icon.h"
 #include "paste/hook_thread.h"
 
 namespace {
@@ -73,10 +72,7 @@ int RunDropleaf(HINSTANCE instance) {
     return 1;
   }
 
-  // WM_CREATE always shows the enabled tooltip; match it to the stored switch.
-  UpdateTrayTooltip();
-
-  if (!StartKeyboardHookThread()) {
+  if (!StartKeyboardHookThread(AppState.hiddenWindow)) {
     MessageBoxW(nullptr, kHookFailedText, kCaption, MB_OK | MB_ICONERROR);
     DestroyWindow(AppState.hiddenWindow);  // full teardown, tray icon included
     AppState.hiddenWindow = nullptr;
@@ -89,10 +85,10 @@ int RunDropleaf(HINSTANCE instance) {
 
   // A loop that ended on an error rather than WM_QUIT leaves the window standing: tear it
   // down the regular way so the feed worker is joined and no tray icon is left behind.
+  // The hook thread is stopped by then (the window's teardown does it first), so nothing
+  // reads the handle while it is cleared.
   if (IsWindow(AppState.hiddenWindow)) DestroyWindow(AppState.hiddenWindow);
   AppState.hiddenWindow = nullptr;
-
-  StopKeyboardHookThread();
   CoUninitialize();
   CloseInstanceMutex();
   return 0;

@@ -8,12 +8,14 @@
 
 namespace {
 
+// NIF_SHOWTIP goes with every add and modify: under NOTIFYICON_VERSION_4 the shell takes it
+// from each call, and one modify without it (a balloon's, say) hides the tooltip for good.
 NOTIFYICONDATAW MakeIconData(HWND window, UINT flags) {
   NOTIFYICONDATAW data = {};
   data.cbSize = sizeof(data);
   data.hWnd = window;
   data.uID = TRAY_ICON_ID;
-  data.uFlags = flags;
+  data.uFlags = flags | NIF_SHOWTIP;
   return data;
 }
 
@@ -32,9 +34,8 @@ const wchar_t* TrayTooltipText(bool pastingEnabled) {
   return pastingEnabled ? TOOLTIP_ENABLED : TOOLTIP_PAUSED;
 }
 
-void AddTrayIcon(HWND window) {
-  // Under NOTIFYICON_VERSION_4 the shell shows the tooltip only with NIF_SHOWTIP.
-  NOTIFYICONDATAW data = MakeIconData(window, NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP);
+bool TryAddTrayIcon(HWND owner) {
+  NOTIFYICONDATAW data = MakeIconData(owner, NIF_MESSAGE | NIF_ICON | NIF_TIP);
   data.uCallbackMessage = WM_TRAYICON;
   // The small image, drawn for the notification area, rather than the large one scaled down.
   // Not LoadIconMetric: it lives only in comctl32 6, which a program without a manifest
@@ -42,21 +43,26 @@ void AddTrayIcon(HWND window) {
   data.hIcon = static_cast<HICON>(
       LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP_ICON), IMAGE_ICON,
                  GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
-  CopyField(data.szTip, TOOLTIP_ENABLED);
-  Shell_NotifyIconW(NIM_ADD, &data);
-  data.uVersion = NOTIFYICON_VERSION_4;
-  Shell_NotifyIconW(NIM_SETVERSION, &data);
+  CopyField(data.szTip, TrayTooltipText(AppState.pastingEnabled.load()));
+  // An add that timed out while the shell was starting may have landed all the same; the
+  // icon then exists when a modify of it succeeds.
+  const bool present = Shell_NotifyIconW(NIM_ADD, &data) || Shell_NotifyIconW(NIM_MODIFY, &data);
+  if (present) {
+    data.uVersion = NOTIFYICON_VERSION_4;
+    Shell_NotifyIconW(NIM_SETVERSION, &data);
+  }
   if (data.hIcon) DestroyIcon(data.hIcon);  // the shell keeps its own copy
+  return present;
 }
 
-void RemoveTrayIcon(HWND window) {
-  NOTIFYICONDATAW data = MakeIconData(window, 0);
+void RemoveTrayIcon(HWND owner) {
+  NOTIFYICONDATAW data = MakeIconData(owner, 0);
   Shell_NotifyIconW(NIM_DELETE, &data);
 }
 
 void UpdateTrayTooltip() {
   if (!AppState.hiddenWindow) return;
-  NOTIFYICONDATAW data = MakeIconData(AppState.hiddenWindow, NIF_TIP | NIF_SHOWTIP);
+  NOTIFYICONDATAW data = MakeIconData(AppState.hiddenWindow, NIF_TIP);
   CopyField(data.szTip, TrayTooltipText(AppState.pastingEnabled.load()));
   Shell_NotifyIconW(NIM_MODIFY, &data);
 }
@@ -68,37 +74,4 @@ void ShowBalloon(const wchar_t* title, const std::wstring& text, DWORD iconFlag)
   CopyField(data.szInfoTitle, title);
   CopyField(data.szInfo, text.c_str());
   Shell_NotifyIconW(NIM_MODIFY, &data);
-}
-
-namespace {
-
-// The shell broadcasts this when the notification area is made anew (Explorer restarted):
-// every icon must be added again.
-UINT TaskbarCreatedMessage() {
-  static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
-  return message;
-}
-
-LRESULT CALLBACK TaskbarListenerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == TaskbarCreatedMessage() && message != 0 && AppState.hiddenWindow) {
-    AddTrayIcon(AppState.hiddenWindow);
-    UpdateTrayTooltip();
-    return 0;
-  }
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
-}  // namespace
-
-HWND CreateTaskbarListener(HINSTANCE instance) {
-  WNDCLASSEXW windowClass = {};
-  windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = TaskbarListenerProc;
-  windowClass.hInstance = instance;
-  windowClass.lpszClassName = TASKBAR_LISTENER_CLASS;
-  RegisterClassExW(&windowClass);
-  // Top-level, so it receives broadcasts (the hidden window is message-only and does not);
-  // never shown, so it has no taskbar button.
-  return CreateWindowExW(WS_EX_TOOLWINDOW, TASKBAR_LISTENER_CLASS, L"Dropleaf", WS_POPUP, 0, 0, 0,
-                         0, nullptr, nullptr, instance, nullptr);
 }

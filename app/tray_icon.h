@@ -4,13 +4,10 @@
 
 #include <string>
 
-void AddTrayIcon(HWND window);
-void RemoveTrayIcon(HWND window);
+// Adds the icon with the switch's tooltip and icon version 4; true when the shell has it.
+bool TryAddTrayIcon(HWND owner);
+void RemoveTrayIcon(HWND owner);
 void UpdateTrayTooltip();
-// A never-shown top-level window whose only job is to add the icon again when the shell's
-// notification area is made anew; the caller destroys it.
-inline constexpr wchar_t TASKBAR_LISTENER_CLASS[] = L"Dropleaf.TaskbarListener";
-HWND CreateTaskbarListener(HINSTANCE instance);
 
 void ShowBalloon(const wchar_t* title, const std::wstring& text, DWORD iconFlag);
 

@@ -1,12 +1,12 @@
 #include "messages/feed_request.h"
 
 #include <chrono>
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
-#include <utility>
 
 #include "app/service_hosts.h"
 
@@ -71,41 +71,35 @@ std::string CallMessageService(const std::wstring& endpoint, const std::string& 
 
 namespace {
 
-// One exchange, shared by the caller and the thread that runs it. The caller stops waiting
-// at the deadline and returns; the exchange thread may go on a while and then ends by itself,
-// touching nothing but this record.
-struct Exchange {
+using Clock = std::chrono::steady_clock;
+
+// An exchange thread exists, given up by its caller or not. WinHTTP offers no way to end a
+// synchronous call from outside (a handle may not be used after any thread closed it), so a
+// given-up exchange runs until its own time-outs or the server end it; none starts beside
+// it, or a server that trickles would pile up threads and sockets with every refresh.
+std::atomic<bool> exchangeRunning{false};
+
+// What the caller waits for; shared with the exchange thread, which may outlive the wait.
+struct Outcome {
   std::mutex lock;
   std::condition_variable finished;
   bool done = false;
   std::string response;
-  HINTERNET request = nullptr;  // under lock
 };
 
-// Whoever takes the request handle first closes it, outside the lock: closing may wait for
-// a call in progress on the other thread.
-void CloseExchangeRequest(Exchange& exchange) {
-  std::unique_lock<std::mutex> lock(exchange.lock);
-  HINTERNET request = std::exchange(exchange.request, nullptr);
-  lock.unlock();
-  if (request) WinHttpCloseHandle(request);
-}
-
-bool PastDeadline(std::chrono::steady_clock::time_point deadline) {
-  return std::chrono::steady_clock::now() >= deadline;
-}
+bool PastDeadline(Clock::time_point deadline) { return Clock::now() >= deadline; }
 
 // The body as far as the server sends it; false on a failed read, the deadline, or a body
 // over the limit. Only what has arrived is read: a full-size read waits for the whole chunk
 // under some WinHTTP implementations, so a trickling body would never reach the deadline test.
-bool ReadBody(HINTERNET request, std::chrono::steady_clock::time_point deadline,
-              std::string& response) {
+bool ReadBody(HINTERNET request, Clock::time_point deadline, std::string& response) {
   char chunk[MESSAGE_SERVICE_READ_CHUNK];
   for (;;) {
     if (PastDeadline(deadline)) return false;
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(request, &available)) return false;
     if (available == 0) return true;
+    if (PastDeadline(deadline)) return false;
     DWORD read = 0;
     if (!WinHttpReadData(request, chunk, available < sizeof(chunk) ? available : sizeof(chunk),
                          &read)) {
@@ -129,53 +123,45 @@ bool ShorterThanAnnounced(HINTERNET request, size_t received) {
   return received < announced;
 }
 
+// The whole exchange on the calling thread, which alone uses and closes its handles. The
+// deadline is checked before every step, and each step is bounded by a 3-second time-out.
 std::string RunExchange(const MessageServiceAddress& address, const std::wstring& path,
-                        const std::string& body, std::chrono::steady_clock::time_point deadline,
-                        Exchange& exchange) {
+                        const std::string& body, Clock::time_point deadline) {
   ScopedInternetHandle session(WinHttpOpen(USER_AGENT, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) return {};
+  if (!session || PastDeadline(deadline)) return {};
   WinHttpSetTimeouts(session.Get(), MESSAGE_SERVICE_TIMEOUT_MS, MESSAGE_SERVICE_TIMEOUT_MS,
                      MESSAGE_SERVICE_TIMEOUT_MS, MESSAGE_SERVICE_TIMEOUT_MS);
 
   ScopedInternetHandle connection(
       WinHttpConnect(session.Get(), address.host.c_str(), address.port, 0));
-  if (!connection) return {};
+  if (!connection || PastDeadline(deadline)) return {};
 
-  HINTERNET request =
-      WinHttpOpenRequest(connection.Get(), L"POST", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                         WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
-  if (!request) return {};
-  {
-    std::lock_guard<std::mutex> guard(exchange.lock);
-    exchange.request = request;
-  }
-  // Closed before the connection and the session, unless the caller closed it already.
-  struct CloseRequest {
-    Exchange& exchange;
-    ~CloseRequest() { CloseExchangeRequest(exchange); }
-  } closeRequest{exchange};
-
+  ScopedInternetHandle request(WinHttpOpenRequest(connection.Get(), L"POST", path.c_str(), nullptr,
+                                                  WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                  WINHTTP_FLAG_SECURE));
+  if (!request || PastDeadline(deadline)) return {};
   DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-  WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy,
+  WinHttpSetOption(request.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy,
                    sizeof(redirectPolicy));
   // The wait for the status line and headers has its own time-out, which some WinHTTP
   // implementations do not take from the receive time-out above; without it a server that
   // never answers would hold the exchange past 3 seconds of silence.
   DWORD responseTimeout = MESSAGE_SERVICE_TIMEOUT_MS;
-  WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+  WinHttpSetOption(request.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
                    sizeof(responseTimeout));
 
   const DWORD bodyLength = static_cast<DWORD>(body.size());
-  if (!WinHttpSendRequest(request, CONTENT_TYPE_HEADER, static_cast<DWORD>(-1L),
+  if (!WinHttpSendRequest(request.Get(), CONTENT_TYPE_HEADER, static_cast<DWORD>(-1L),
                           const_cast<char*>(body.data()), bodyLength, bodyLength, 0) ||
-      !WinHttpReceiveResponse(request, nullptr)) {
+      PastDeadline(deadline) || !WinHttpReceiveResponse(request.Get(), nullptr) ||
+      PastDeadline(deadline)) {
     return {};
   }
 
   DWORD status = 0;
   DWORD statusSize = sizeof(status);
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+  if (!WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize,
                            WINHTTP_NO_HEADER_INDEX) ||
       status != HTTP_STATUS_OK) {
@@ -183,7 +169,8 @@ std::string RunExchange(const MessageServiceAddress& address, const std::wstring
   }
 
   std::string response;
-  if (!ReadBody(request, deadline, response) || ShorterThanAnnounced(request, response.size())) {
+  if (!ReadBody(request.Get(), deadline, response) ||
+      ShorterThanAnnounced(request.Get(), response.size())) {
     return {};
   }
   return response;
@@ -193,34 +180,33 @@ std::string RunExchange(const MessageServiceAddress& address, const std::wstring
 
 std::string CallMessageService(const MessageServiceAddress& address, const std::wstring& endpoint,
                                const std::string& furtherMembers) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(MESSAGE_SERVICE_DEADLINE_MS);
-  auto exchange = std::make_shared<Exchange>();
-  // The exchange runs on a thread of its own because a blocked WinHTTP call cannot always be
-  // ended from outside: closing the request handle does it on Windows, not under Wine.
+  // One exchange at a time: while a given-up one still runs, this call fails at once.
+  if (exchangeRunning.exchange(true)) return {};
+  const auto deadline = Clock::now() + std::chrono::milliseconds(MESSAGE_SERVICE_DEADLINE_MS);
+  auto outcome = std::make_shared<Outcome>();
+  // A thread of its own, so that the caller can stop waiting at the deadline: a blocked
+  // synchronous call cannot be ended from here.
   try {
     std::thread([address, path = MessageServicePath(endpoint),
-                 body = MessageServiceBody(furtherMembers), deadline, exchange] {
+                 body = MessageServiceBody(furtherMembers), deadline, outcome] {
       std::string response;
       try {
-        response = RunExchange(address, path, body, deadline, *exchange);
+        response = RunExchange(address, path, body, deadline);
       } catch (...) {
         response.clear();  // out of memory: the exchange failed
       }
-      std::lock_guard<std::mutex> guard(exchange->lock);
-      exchange->response = std::move(response);
-      exchange->done = true;
-      exchange->finished.notify_all();
+      exchangeRunning.exchange(false);  // its handles are closed by now
+      std::lock_guard<std::mutex> guard(outcome->lock);
+      outcome->response = std::move(response);
+      outcome->done = true;
+      outcome->finished.notify_all();
     }).detach();
   } catch (const std::system_error&) {
+    exchangeRunning.exchange(false);
     return {};
   }
 
-  std::unique_lock<std::mutex> lock(exchange->lock);
-  if (exchange->finished.wait_until(lock, deadline, [&] { return exchange->done; })) {
-    return std::move(exchange->response);
-  }
-  lock.unlock();
-  CloseExchangeRequest(*exchange);  // ends a blocked call on Windows, not under Wine
-  return {};
+  std::unique_lock<std::mutex> lock(outcome->lock);
+  if (!outcome->finished.wait_until(lock, deadline, [&] { return outcome->done; })) return {};
+  return std::move(outcome->response);
 }

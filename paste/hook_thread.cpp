@@ -1,7 +1,5 @@
 #include "paste/hook_thread.h"
 
-#include <windows.h>
-
 #include <system_error>
 #include <thread>
 
@@ -10,10 +8,30 @@
 
 namespace {
 
-std::thread hookThread;  // user-interface thread only
-DWORD hookThreadId = 0;  // written by the hook thread before it reports the installation
+constexpr UINT WM_RENEW_HOOK = WM_APP + 1;  // a thread message to the hook thread
 
-void RunHookThread(HANDLE installed) {
+std::thread hookThread;  // user-interface thread only
+// Written by the hook thread before it signals the installation; read after that signal.
+DWORD hookThreadId = 0;
+bool hookInstalled = false;
+
+HHOOK InstallHook() {
+  return SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardHookProc, GetModuleHandleW(nullptr), 0);
+}
+
+// Windows removes a hook silently once it has missed the time-out (after resume, under
+// memory pressure), even on an idle thread, so a fresh one takes its place now and then.
+// The fresh one goes in before the old one comes out, and this thread takes no key between
+// the two calls: there is never a moment without a hook, and no key reaches both.
+HHOOK RenewHook(HHOOK old) {
+  HHOOK fresh = InstallHook();
+  if (!fresh) return old;
+  UnhookWindowsHookEx(old);
+  AppState.keyboardHook = fresh;
+  return fresh;
+}
+
+void RunHookThread(HANDLE installed, UINT renewEveryMs) {
   // Make the message queue before the hook exists, so the stop request can be posted.
   MSG msg;
   PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
@@ -21,37 +39,51 @@ void RunHookThread(HANDLE installed) {
   // The system waits for the hook on every key of the desktop: let it run ahead of the paste's
   // encoding when the processors are busy.
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
-  HHOOK hook = SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardHookProc, GetModuleHandleW(nullptr), 0);
+  HHOOK hook = InstallHook();
   AppState.keyboardHook = hook;
-  SetEvent(installed);  // the outcome is AppState.keyboardHook
+  hookInstalled = hook != nullptr;
+  SetEvent(installed);
   if (!hook) return;
+  const UINT_PTR renewTimer = SetTimer(nullptr, 0, renewEveryMs, nullptr);
   // The system calls the hook from inside this wait; nothing else runs here.
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (!msg.hwnd && (msg.message == WM_TIMER || msg.message == WM_RENEW_HOOK)) {
+      hook = RenewHook(hook);
+    } else {
+      DispatchMessageW(&msg);
+    }
+  }
+  KillTimer(nullptr, renewTimer);
   UnhookWindowsHookEx(hook);
+  AppState.keyboardHook = nullptr;
 }
 
 }  // namespace
 
-bool StartKeyboardHookThread() {
+bool StartKeyboardHookThread(HWND pasteRequestWindow, UINT renewEveryMs) {
   if (hookThread.joinable()) return true;
+  SetPasteRequestWindow(pasteRequestWindow);  // before the thread: it never changes meanwhile
   HANDLE installed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!installed) return false;
   try {
-    hookThread = std::thread(RunHookThread, installed);
+    hookThread = std::thread(RunHookThread, installed, renewEveryMs);
   } catch (const std::system_error&) {
     CloseHandle(installed);
     return false;
   }
   WaitForSingleObject(installed, INFINITE);
   CloseHandle(installed);
-  if (AppState.keyboardHook) return true;
+  if (hookInstalled) return true;
   hookThread.join();
   return false;
+}
+
+void RenewKeyboardHook() {
+  if (hookThread.joinable()) PostThreadMessageW(hookThreadId, WM_RENEW_HOOK, 0, 0);
 }
 
 void StopKeyboardHookThread() {
   if (!hookThread.joinable()) return;
   PostThreadMessageW(hookThreadId, WM_QUIT, 0, 0);
   hookThread.join();
-  AppState.keyboardHook = nullptr;
 }

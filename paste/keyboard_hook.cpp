@@ -5,6 +5,32 @@
 namespace {
 
 constexpr DWORD VK_V_KEY = 0x56;
+constexpr int kMaxFocusDepth = 32;  // a focus chain deeper than any real window's
+
+HWND pasteRequestWindow = nullptr;
+
+// Text boxes, by the class of the focus window or of a parent of it:
+// - "Edit": the edit control (WC_EDIT); Explorer's and the desktop's rename box, and the
+//   address bar while it is edited, are edit controls.
+// - "RichEdit20W", "RichEdit20A", "RICHEDIT50W" (RICHEDIT_CLASS, MSFTEDIT_CLASS) and
+//   "RichEditD2DPT" (the Direct2D rich edit of Windows 11): rich edit controls.
+// - "SearchEditBoxWrapperClass": Windows 10 Explorer's search box; the focus inside it is a
+//   DirectUIHWND, like the file list, so only this parent tells them apart.
+// - "Windows.UI.Input.InputSite.WindowClass", "Windows.UI.Composition.DesktopWindowContentBridge",
+//   "Microsoft.UI.Content.DesktopChildSiteBridge": the hosts of XAML content, which is
+//   where Windows 10 (1909 on) and 11 Explorer put the search box and the address bar; the
+//   file list and the navigation pane are never inside one.
+constexpr std::wstring_view kTextBoxClasses[] = {
+    L"Edit",
+    L"RichEdit20W",
+    L"RichEdit20A",
+    L"RICHEDIT50W",
+    L"RichEditD2DPT",
+    L"SearchEditBoxWrapperClass",
+    L"Windows.UI.Input.InputSite.WindowClass",
+    L"Windows.UI.Composition.DesktopWindowContentBridge",
+    L"Microsoft.UI.Content.DesktopChildSiteBridge",
+};
 
 bool IsKeyDownMessage(WPARAM message) { return message == WM_KEYDOWN || message == WM_SYSKEYDOWN; }
 
@@ -12,7 +38,24 @@ bool IsKeyUpMessage(WPARAM message) { return message == WM_KEYUP || message == W
 
 bool IsHeld(int virtualKey) { return (GetAsyncKeyState(virtualKey) & 0x8000) != 0; }
 
+// Where the foreground window's thread has its keyboard focus: GetGUIThreadInfo reads it
+// without a message to Explorer, which could be busy; the walk up uses no message either.
+bool FocusIsInTextBox(HWND foreground) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof(info);
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(foreground, nullptr), &info)) return false;
+  std::vector<std::wstring> classes;
+  for (HWND window = info.hwndFocus;
+       window && window != foreground && classes.size() < kMaxFocusDepth;
+       window = GetAncestor(window, GA_PARENT)) {
+    classes.push_back(GetWindowClassName(window));
+  }
+  return IsTextBoxFocus(classes, info.hwndCaret != nullptr);
+}
+
 }  // namespace
+
+void SetPasteRequestWindow(HWND window) { pasteRequestWindow = window; }
 
 bool IsExplorerOrDesktopClassName(std::wstring_view className) {
   return className == L"CabinetWClass" || className == L"ExploreWClass" ||
@@ -23,6 +66,16 @@ bool IsExplorerOrDesktopClassName(std::wstring_view className) {
 // brings to the front where no shell draws one, as under Wine.
 bool IsDesktopClassName(std::wstring_view className) {
   return className == L"Progman" || className == L"WorkerW" || className == L"#32769";
+}
+
+bool IsTextBoxFocus(const std::vector<std::wstring>& focusAndParentClasses, bool caretShown) {
+  if (caretShown) return true;
+  for (const std::wstring& name : focusAndParentClasses) {
+    for (std::wstring_view textBox : kTextBoxClasses) {
+      if (name == textBox) return true;
+    }
+  }
+  return false;
 }
 
 std::wstring GetWindowClassName(HWND window) {
@@ -53,7 +106,8 @@ bool IsPasteChord(const KeyEventInputs& inputs) {
 }
 
 HookAction DecideKeyEvent(const KeyEventInputs& inputs) {
-  if (IsPasteChord(inputs) && IsExplorerOrDesktopClassName(inputs.foregroundClass)) {
+  if (IsPasteChord(inputs) && IsExplorerOrDesktopClassName(inputs.foregroundClass) &&
+      !inputs.focusInTextBox) {
     return HookAction::SwallowAndPost;
   }
   return HookAction::PassOn;
@@ -79,17 +133,21 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam) {
   inputs.pastingEnabled = AppState.pastingEnabled.load();
   inputs.clipboardHasImage = AppState.clipboardHasImage.load();
 
-  // The foreground window is looked up only for a press that would otherwise qualify.
+  // The foreground window and its focus are looked up only for a press that would otherwise
+  // qualify.
   HWND foreground = nullptr;
   std::wstring foregroundClass;
   if (IsPasteChord(inputs)) {
     foreground = GetForegroundWindow();
     foregroundClass = GetWindowClassName(foreground);
     inputs.foregroundClass = foregroundClass;
+    if (IsExplorerOrDesktopClassName(foregroundClass)) {
+      inputs.focusInTextBox = FocusIsInTextBox(foreground);
+    }
   }
 
   if (DecideKeyEvent(inputs) == HookAction::SwallowAndPost) {
-    PostMessageW(AppState.hiddenWindow, WM_PASTE_REQUEST, reinterpret_cast<WPARAM>(foreground), 0);
+    PostMessageW(pasteRequestWindow, WM_PASTE_REQUEST, reinterpret_cast<WPARAM>(foreground), 0);
     return 1;
   }
   return CallNextHookEx(AppState.keyboardHook, code, wParam, lParam);

@@ -4,8 +4,12 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam);
+// The window that receives WM_PASTE_REQUEST: set before the hook is installed, never while
+// it is.
+void SetPasteRequestWindow(HWND window);
 
 std::wstring GetWindowClassName(HWND window);
 bool IsExplorerOrDesktopWindow(HWND window);
@@ -14,6 +18,11 @@ bool IsDesktopWindow(HWND window);
 // The window-class tests themselves: exact, case-sensitive comparisons of the whole name.
 bool IsExplorerOrDesktopClassName(std::wstring_view className);
 bool IsDesktopClassName(std::wstring_view className);
+
+// Whether the keyboard focus is in a text box, where Ctrl+V pastes text: the focus window
+// or one of its parents (up to the top-level window) is of a text-box class, or the focus
+// thread shows a caret.
+bool IsTextBoxFocus(const std::vector<std::wstring>& focusAndParentClasses, bool caretShown);
 
 // What the hook does to the V latch for one event: V key-downs set it, V key-ups clear it.
 enum class VKeyLatchChange { Keep, Set, Clear };
@@ -31,6 +40,7 @@ struct KeyEventInputs {
   bool pastingEnabled = false;
   bool clipboardHasImage = false;
   std::wstring_view foregroundClass;
+  bool focusInTextBox = false;
 };
 
 enum class HookAction { PassOn, SwallowAndPost };
@@ -39,5 +49,6 @@ enum class HookAction { PassOn, SwallowAndPost };
 // an image on the clipboard. The foreground window is not consulted.
 bool IsPasteChord(const KeyEventInputs& inputs);
 
-// The whole decision: a paste chord over an Explorer folder window or the desktop.
+// The whole decision: a paste chord over an Explorer folder window or the desktop, with the
+// keyboard focus outside its text boxes.
 HookAction DecideKeyEvent(const KeyEventInputs& inputs);

@@ -3,8 +3,9 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include <deque>
+
 #include "app/app_state.h"
-#include "app/tray_icon.h"
 #include "paste/clipboard_capture.h"
 #include "paste/folder_resolution.h"
 #include "paste/output_naming.h"
@@ -53,7 +54,16 @@ bool PasteIntoFolder(HWND targetWindow, const PasteReport& report) {
   return true;
 }
 
-bool PasteIntoFolder(HWND targetWindow) {
-  return PasteIntoFolder(targetWindow, [](const wchar_t* title, const std::wstring& text,
-                                          DWORD icon) { ShowBalloon(title, text, icon); });
+void HandlePasteRequest(HWND targetWindow, const PasteReport& report) {
+  static std::deque<HWND> waiting;  // user-interface thread only
+  static bool running = false;
+  waiting.push_back(targetWindow);
+  if (running) return;  // the paste under way takes this one up when it is done
+  running = true;
+  while (!waiting.empty()) {
+    const HWND next = waiting.front();
+    waiting.pop_front();
+    PasteIntoFolder(next, report);
+  }
+  running = false;
 }

@@ -5,10 +5,14 @@
 #include <functional>
 #include <string>
 
-bool PasteIntoFolder(HWND targetWindow);
-
 // How an outcome reaches the user: a balloon's title, text and icon kind (NIIF_*).
 using PasteReport = std::function<void(const wchar_t* title, const std::wstring& text, DWORD)>;
 
-// The paste with its one outcome handed to `report` instead of the tray's balloon.
+// One paste into the folder that `targetWindow` shows; its one outcome goes to `report`.
+// True when a PNG file was written.
 bool PasteIntoFolder(HWND targetWindow, const PasteReport& report);
+
+// Carries out paste requests one after another, each once, in the order received. A call
+// into Explorer may run a modal loop that dispatches the next request while one is still
+// under way; that request waits for its turn instead of running inside the other.
+void HandlePasteRequest(HWND targetWindow, const PasteReport& report);

@@ -1,6 +1,7 @@
 #include "paste/reveal.h"
 
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include "app/com_ptr.h"
 #include "paste/keyboard_hook.h"
@@ -9,27 +10,82 @@
 namespace {
 
 constexpr UINT kSelectFlags = SVSI_SELECT | SVSI_DESELECTOTHERS | SVSI_ENSUREVISIBLE | SVSI_FOCUSED;
+constexpr int kSelectAttempts = 6;  // the first and five more, 200 ms apart: about a second
+constexpr UINT kSelectRetryMs = 200;
+constexpr DWORD kPathBufferLength = 32768;
 
 // Frees an item-ID list when it goes out of scope.
 class ScopedIdList {
  public:
-  explicit ScopedIdList(PIDLIST_ABSOLUTE list = nullptr) : list_(list) {}
+  explicit ScopedIdList(LPITEMIDLIST list = nullptr) : list_(list) {}
   ~ScopedIdList() { ILFree(list_); }
   ScopedIdList(const ScopedIdList&) = delete;
   ScopedIdList& operator=(const ScopedIdList&) = delete;
 
-  PIDLIST_ABSOLUTE Get() const { return list_; }
-  PIDLIST_ABSOLUTE* Put() {
-    ILFree(list_);
-    list_ = nullptr;
+  LPITEMIDLIST Get() const { return list_; }
+  LPITEMIDLIST* Put() {
+    Reset();
     return &list_;
+  }
+  void Reset(LPITEMIDLIST list = nullptr) {
+    ILFree(list_);
+    list_ = list;
   }
 
  private:
-  PIDLIST_ABSOLUTE list_;
+  LPITEMIDLIST list_;
 };
 
-// The folder an entry's view shows, and that view; false when either cannot be had.
+// A selection that the view refused, most likely because Explorer, which hears of new files
+// asynchronously, does not list the file yet.
+struct PendingSelection {
+  ComPtr<IShellView> view;
+  ScopedIdList child;
+  int attemptsLeft = 0;
+  UINT_PTR timer = 0;
+};
+PendingSelection pending;  // user-interface thread only
+
+void CALLBACK RetrySelection(HWND, UINT, UINT_PTR, DWORD) {
+  if (!pending.view) return;
+  if (SUCCEEDED(pending.view->SelectItem(static_cast<PCUITEMID_CHILD>(pending.child.Get()),
+                                         kSelectFlags)) ||
+      --pending.attemptsLeft <= 0) {
+    DropPendingSelection();
+  }
+}
+
+// Selects at once, or again on a timer: the user-interface thread never waits for the view.
+void SelectOrRetry(ComPtr<IShellView> view, LPITEMIDLIST child) {
+  DropPendingSelection();  // a newer paste's selection supersedes an older one
+  if (SUCCEEDED(view->SelectItem(static_cast<PCUITEMID_CHILD>(child), kSelectFlags))) {
+    ILFree(child);
+    return;
+  }
+  pending.view = std::move(view);
+  pending.child.Reset(child);
+  pending.attemptsLeft = kSelectAttempts - 1;
+  pending.timer = SetTimer(nullptr, 0, kSelectRetryMs, RetrySelection);
+  if (!pending.timer) DropPendingSelection();
+}
+
+std::wstring FileSystemPath(PCIDLIST_ABSOLUTE list) {
+  std::wstring path(kPathBufferLength, L'\0');
+  if (!SHGetPathFromIDListEx(list, &path[0], kPathBufferLength, GPFIDL_DEFAULT)) return {};
+  path.resize(wcsnlen(path.c_str(), kPathBufferLength));
+  return path;
+}
+
+// Equal file-system folders, whatever the letter case or a trailing backslash.
+bool SameFolder(std::wstring a, std::wstring b) {
+  for (std::wstring* path : {&a, &b}) {
+    if (path->size() > 3 && path->back() == L'\\') path->pop_back();
+  }
+  return !a.empty() && CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()),
+                                            TRUE) == CSTR_EQUAL;
+}
+
+// The folder an entry's view shows, as its own item-ID list, and that view.
 bool ReadView(const FrameShellWindow& entry, ComPtr<IShellView>& view, ScopedIdList& folder) {
   ComPtr<IShellBrowser> asked;
   IShellBrowser* shellBrowser = entry.shellBrowser.Get();
@@ -42,26 +98,56 @@ bool ReadView(const FrameShellWindow& entry, ComPtr<IShellView>& view, ScopedIdL
   return shellBrowser && SUCCEEDED(shellBrowser->QueryActiveShellView(view.Put())) &&
          view.As(IID_IFolderView, folderView) &&
          SUCCEEDED(folderView->GetFolder(IID_IPersistFolder2, persist.PutVoid())) && persist &&
-         SUCCEEDED(persist->GetCurFolder(folder.Put())) && folder.Get();
+         SUCCEEDED(persist->GetCurFolder(reinterpret_cast<PIDLIST_ABSOLUTE*>(folder.Put()))) &&
+         folder.Get();
+}
+
+// The file's item-ID as the view's folder names it: parsed by that folder (bound here from
+// the view's own item-ID list), so it is right in the view's namespace, be it the Desktop
+// root, a known folder reached through This PC or a library. Null when it cannot be had.
+LPITEMIDLIST ChildOfFolder(PCIDLIST_ABSOLUTE folder, const wchar_t* name) {
+  ComPtr<IShellFolder> shellFolder;
+  HRESULT bound = ILIsEmpty(folder) ? SHGetDesktopFolder(shellFolder.Put())
+                                    : SHBindToObject(nullptr, folder, nullptr, IID_IShellFolder,
+                                                     shellFolder.PutVoid());
+  if (FAILED(bound) || !shellFolder) return nullptr;
+  std::wstring parsable(name);
+  LPITEMIDLIST child = nullptr;
+  if (FAILED(shellFolder->ParseDisplayName(nullptr, nullptr, &parsable[0], nullptr, &child,
+                                           nullptr)) ||
+      !child) {
+    return nullptr;
+  }
+  if (!ILIsChild(child)) {  // not an item of this folder
+    ILFree(child);
+    return nullptr;
+  }
+  return child;
 }
 
 }  // namespace
 
+void DropPendingSelection() {
+  if (pending.timer) KillTimer(nullptr, pending.timer);
+  pending.timer = 0;
+  pending.view.Reset();
+  pending.child.Reset();
+}
+
 void RevealSavedFile(HWND targetWindow, const std::wstring& path) {
   SHChangeNotify(SHCNE_CREATE, SHCNF_PATHW, path.c_str(), nullptr);
   if (!IsWindow(targetWindow) || IsDesktopWindow(targetWindow)) return;
-  ScopedIdList file;
-  if (FAILED(SHParseDisplayName(path.c_str(), nullptr, file.Put(), 0, nullptr)) || !file.Get()) {
-    return;
-  }
-  ScopedIdList folder(ILClone(file.Get()));
-  if (!folder.Get() || !ILRemoveLastID(folder.Get())) return;
+  const wchar_t* name = PathFindFileNameW(path.c_str());
+  const std::wstring folder(path.c_str(), name);
+  // One folder has several item-ID lists (the Desktop as the namespace root, Downloads
+  // through This PC, a library's folder): views are matched by file-system path instead.
   for (const FrameShellWindow& entry : ShellWindowsOfFrame(targetWindow)) {
     ComPtr<IShellView> view;
     ScopedIdList shown;
-    if (ReadView(entry, view, shown) && ILIsEqual(shown.Get(), folder.Get())) {
-      view->SelectItem(ILFindLastID(file.Get()), kSelectFlags);
-      return;
+    if (!ReadView(entry, view, shown) || !SameFolder(FileSystemPath(shown.Get()), folder)) continue;
+    if (LPITEMIDLIST child = ChildOfFolder(shown.Get(), name)) {
+      SelectOrRetry(std::move(view), child);
     }
+    return;
   }
 }

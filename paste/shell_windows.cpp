@@ -10,6 +10,9 @@ std::vector<size_t> EntriesToTry(const std::vector<ShellWindowEntry>& entries, H
     if (activeTab && entries[i].tab == activeTab) return {i};
     order.push_back(i);
   }
+  // Several tabs, none of them reporting the active one: any choice could be a tab the user
+  // is not looking at, so none is made.
+  if (activeTab && order.size() > 1) return {};
   return order;
 }
 

@@ -17,7 +17,8 @@ struct ShellWindowEntry {
 
 // Which entries to try for `frame`, by index, in order. Every tab of a tabbed Explorer
 // window is its own entry with the same frame: the active tab's entry alone when one
-// reports it, else every entry of the frame in index order.
+// reports it; none when the frame has tabs and several entries but none reports the active
+// tab; else every entry of the frame in index order.
 std::vector<size_t> EntriesToTry(const std::vector<ShellWindowEntry>& entries, HWND frame,
                                  HWND activeTab);
 

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include "app/app_state.h"
 #include "app/hidden_window.h"
 #include "app/settings.h"
+#include "app/shell_listener.h"
 #include "tests/support/test_support.h"
 
 // The real Dropleaf.exe, in the test prefix's virtual desktop with its taskbar. What these
@@ -19,30 +21,43 @@
 
 namespace {
 
-// The started program and its hidden window (null if it has none within 15 s).
-std::pair<HANDLE, HWND> StartDropleaf() {
-  std::wstring path = BuildFolder() + L"Dropleaf.exe", command = L"\"" + path + L"\" --any";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  CreateProcessW(path.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                 &info);
-  CloseHandle(info.hThread);
-  HWND hidden = nullptr;
-  WaitUntil(
-      [&] { return (hidden = FindWindowExW(HWND_MESSAGE, nullptr, HIDDEN_WINDOW_CLASS, nullptr)); },
-      15000);
-  return {info.hProcess, hidden};
-}
+// A started copy of the program and its hidden window (null if it has none within 15 s).
+// A copy still running when the test ends, failed or not, is ended with it.
+struct Dropleaf {
+  Dropleaf() {
+    std::wstring path = BuildFolder() + L"Dropleaf.exe", command = L"\"" + path + L"\" --any";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    CreateProcessW(path.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                   &startup, &info);
+    CloseHandle(info.hThread);
+    process = info.hProcess;
+    WaitUntil(
+        [&] {
+          return (hidden = FindWindowExW(HWND_MESSAGE, nullptr, HIDDEN_WINDOW_CLASS, nullptr)) !=
+                 nullptr;
+        },
+        15000);
+  }
+  ~Dropleaf() {
+    if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) TerminateProcess(process, 99);
+    CloseHandle(process);
+  }
+  Dropleaf(const Dropleaf&) = delete;
+  Dropleaf& operator=(const Dropleaf&) = delete;
 
-// The exit code, or -1 if the process still runs after the time; the handle is closed.
-long ExitCode(HANDLE process, DWORD milliseconds) {
-  DWORD code = STILL_ACTIVE;
-  WaitUntil([&] { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }, milliseconds);
-  GetExitCodeProcess(process, &code);
-  CloseHandle(process);
-  return code == STILL_ACTIVE ? -1 : long(code);
-}
+  // The exit code, or -1 if the process still runs after the time.
+  long ExitCode(DWORD milliseconds) const {
+    DWORD code = STILL_ACTIVE;
+    WaitUntil([&] { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }, milliseconds);
+    GetExitCodeProcess(process, &code);
+    return code == STILL_ACTIVE ? -1 : long(code);
+  }
+
+  HANDLE process = nullptr;
+  HWND hidden = nullptr;
+};
 
 TEST(RunningProgram, SecondCopyExitsAtOnceAndExitDoesNotWaitForAFeedExchange) {
   SKIP_OUTSIDE_THE_TEST_PREFIX();
@@ -68,13 +83,22 @@ TEST(RunningProgram, SecondCopyExitsAtOnceAndExitDoesNotWaitForAFeedExchange) {
     closesocket(client);
   });
   ASSERT_EQ(FindWindowExW(HWND_MESSAGE, nullptr, HIDDEN_WINDOW_CLASS, nullptr), nullptr);
-  auto [first, hidden] = StartDropleaf();
+  RegDeleteTreeW(HKEY_CURRENT_USER, SETTINGS_KEY);  // pasting starts on by default
+  ASSERT_TRUE(PutImageOnClipboard(PatternImage(8, 8)));
+  const Dropleaf first;
+  HWND hidden = first.hidden;
   ASSERT_NE(hidden, nullptr);
-  EXPECT_EQ(ExitCode(StartDropleaf().first, 5000), 0) << "a second copy exits at once";
+  EXPECT_EQ(Dropleaf().ExitCode(5000), 0) << "a second copy exits at once";
   EXPECT_TRUE(WaitUntil([&] { return connected.load(); }, 5000)) << "the refresh is under way";
   const long long start = NowMs();
   PostMessageW(hidden, WM_COMMAND, IDM_EXIT, 0);
-  EXPECT_EQ(ExitCode(first, 5000), 0);
+  {  // While the exit waits for the worker, Ctrl+V is the folder window's again.
+    TestWindow folder(L"CabinetWClass");
+    SendCtrlV();
+    EXPECT_EQ(WaitForSingleObject(first.process, 0), DWORD(WAIT_TIMEOUT)) << "still exiting";
+    EXPECT_EQ(folder.vKeyDowns, 1) << "the key reached the window";
+  }
+  EXPECT_EQ(first.ExitCode(5000), 0);
   EXPECT_LT(NowMs() - start, 3000) << "about a second for the worker, then the teardown";
   stop = true;
   closesocket(listener);
@@ -112,32 +136,156 @@ int VisibleMenus() {
   return menus;
 }
 
-TEST(RunningProgram, HookMenuTrayIconAndDesktopPasteThenAPromptExit) {
+// A notification area that is still starting: Shell_NotifyIconW finds it as the first
+// "Shell_TrayWnd" window and hands it each call in WM_COPYDATA (the message number as
+// dwData; the icon's window, id and flags first in the data). It refuses the first two adds
+// and lets the third land while answering as if it had timed out.
+struct StartingNotificationArea {
+  struct Call {
+    DWORD message;
+    UINT flags;
+    std::wstring tip;  // found by its text: the layout of the rest differs between versions
+  };
+  StartingNotificationArea() {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+      auto* self = reinterpret_cast<StartingNotificationArea*>(GetWindowLongPtrW(window, 0));
+      if (message != WM_COPYDATA || !self) return DefWindowProcW(window, message, wParam, lParam);
+      return LRESULT(self->Take(*reinterpret_cast<const COPYDATASTRUCT*>(lParam)));
+    };
+    windowClass.cbWndExtra = sizeof(void*);
+    windowClass.lpszClassName = L"Shell_TrayWnd";
+    RegisterClassW(&windowClass);
+    window = CreateWindowExW(WS_EX_TOPMOST, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                             nullptr, nullptr, nullptr);
+    SetWindowLongPtrW(window, 0, LONG_PTR(this));
+  }
+  ~StartingNotificationArea() { DestroyWindow(window); }
+  bool Take(const COPYDATASTRUCT& data) {
+    const std::wstring_view text(static_cast<const wchar_t*>(data.lpData), data.cbData / 2);
+    const size_t tip = text.find(L"Dropleaf - ");
+    calls.push_back({DWORD(data.dwData), static_cast<const UINT*>(data.lpData)[2],
+                     tip == text.npos ? L"" : std::wstring(text.substr(tip).data())});
+    if (data.dwData == NIM_ADD && ++adds == 3) present = true;
+    if (data.dwData == NIM_DELETE) present = false;
+    return data.dwData != NIM_ADD && present;
+  }
+  HWND window = nullptr;
+  std::vector<Call> calls;
+  int adds = 0;
+  bool present = false;
+};
+
+// Whether the notification area holds Dropleaf's icon: a modify of it succeeds. Or removes it.
+bool IconCall(HWND hidden, DWORD message = NIM_MODIFY) {
+  NOTIFYICONDATAW icon = {};
+  icon.cbSize = sizeof(icon);
+  icon.hWnd = hidden;
+  icon.uID = TRAY_ICON_ID;
+  return Shell_NotifyIconW(message, &icon);
+}
+
+DWORD StoredSwitch() {
+  DWORD value = 99, size = sizeof(value);
+  RegGetValueW(HKEY_CURRENT_USER, SETTINGS_KEY, SETTINGS_ENABLED_VALUE, RRF_RT_REG_DWORD, nullptr,
+               &value, &size);
+  return value;
+}
+
+TEST(RunningProgram, TrayIconThroughAStartingShellHookMenuDesktopPasteAndAPromptExit) {
   SKIP_OUTSIDE_THE_TEST_PREFIX();
-  RegDeleteTreeW(HKEY_CURRENT_USER, SETTINGS_KEY);  // pasting starts on by default
+  RegDeleteTreeW(HKEY_CURRENT_USER, SETTINGS_KEY);
+  const DWORD off = 0;
+  RegSetKeyValueW(HKEY_CURRENT_USER, SETTINGS_KEY, SETTINGS_ENABLED_VALUE, REG_DWORD, &off,
+                  sizeof(off));
   const Image image = PatternImage(40, 24);
   ASSERT_TRUE(PutImageOnClipboard(image));
-  const auto [program, hiddenWindow] = StartDropleaf();
-  HWND hidden = hiddenWindow;  // a structured binding cannot be captured before C++20
+  auto shell = std::make_unique<StartingNotificationArea>();
+  const Dropleaf program;
+  HWND hidden = program.hidden;
   ASSERT_NE(hidden, nullptr);
+  const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+  SendMessageTimeoutW(HWND_BROADCAST, taskbarCreated, 0, 0, SMTO_ABORTIFHUNG, 3000, nullptr);
   auto command = [&](UINT id) {  // carried out when the call returns
     return SendMessageTimeoutW(hidden, WM_COMMAND, id, 0, SMTO_NORMAL, 5000, nullptr) != 0;
   };
-  {  // The hook takes Ctrl+V over a folder window only with an image and pasting on.
-    TestWindow folder(L"CabinetWClass");
-    auto press = [&] {
+
+  // The shell refused the icon at first: it is asked again until it has it, then no more.
+  ASSERT_TRUE(WaitUntil([&] { return shell->present; }, 4 * TRAY_RETRY_MS + 2000));
+  const int adds = shell->adds;
+  PumpMessagesFor(TRAY_RETRY_MS + 500);
+  EXPECT_EQ(shell->adds, adds) << "no add after the shell took the icon";
+  EXPECT_EQ(shell->calls.back().tip, L"Dropleaf - 已暂停") << "the stored switch's tooltip";
+
+  {  // The hook takes Ctrl+V over a folder window only with an image, pasting on and the
+     // focus outside a text box, where the text is pasted instead.
+    TestWindow folder(L"CabinetWClass"), fileList(L"DirectUIHWND", folder.Get());
+    HWND edit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 0, 200, 20, folder.Get(),
+                                nullptr, nullptr, nullptr);
+    auto press = [&](HWND focus) {
       PumpMessagesFor(300);  // the program hears of the clipboard's change
       SetForegroundWindow(folder.Get());
+      SetFocus(focus);
       SendCtrlV();
       PumpMessagesFor(400);
-      return folder.vKeyDowns;
+      return folder.vKeyDowns + fileList.vKeyDowns;
     };
-    EXPECT_EQ(press(), 0) << "swallowed";
+    EXPECT_EQ(press(folder.Get()), 1) << "pasting off";
+    ASSERT_TRUE(command(IDM_TOGGLE_ENABLED));
+    EXPECT_EQ(StoredSwitch(), 1u);
+    EXPECT_EQ(press(folder.Get()), 1) << "swallowed";
+    EXPECT_EQ(press(fileList.Get()), 1) << "swallowed in the file list";
+    ASSERT_TRUE(PutImageOnClipboard(image, L"重命名"));
+    press(edit);
+    wchar_t text[32] = {};
+    GetWindowTextW(edit, text, 32);
+    EXPECT_STREQ(text, L"重命名") << "the text box got its paste";
     ASSERT_TRUE(PutTextOnClipboard(L"plain text"));
-    EXPECT_EQ(press(), 1) << "text on the clipboard";
-    ASSERT_TRUE(PutImageOnClipboard(image) && command(IDM_TOGGLE_ENABLED));
-    EXPECT_EQ(press(), 2) << "pasting off";
+    EXPECT_EQ(press(folder.Get()), 2) << "text on the clipboard";
+    ASSERT_TRUE(PutImageOnClipboard(image));
   }
+
+  // Ctrl+V on the desktop window itself saves into the Desktop folder.
+  const std::wstring desktop = KnownDesktop();
+  const size_t before = FilesIn(desktop, L"Screenshot_").size();
+  // Clicked, as a user would: a window of the desktop's own thread (the taskbar) may be in
+  // front, and SetForegroundWindow does not take the focus from it.
+  SetCursorPos(700, 300);
+  for (DWORD button : {MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP}) {
+    INPUT click = {};
+    click.type = INPUT_MOUSE;
+    click.mi.dwFlags = button;
+    SendInput(1, &click, sizeof(click));
+  }
+  PumpMessagesFor(300);
+  SendCtrlV();
+  EXPECT_TRUE(WaitUntil([&] { return FilesIn(desktop, L"Screenshot_").size() > before; }, 5000));
+  PumpMessagesFor(300);  // the encoder writes under the final name: let it finish
+  const std::vector<std::wstring> files = FilesIn(desktop, L"Screenshot_");
+  ASSERT_GT(files.size(), before);
+  EXPECT_TRUE(DecodeImageFile(desktop + files.back()).pixels == image.pixels) << "pixel for pixel";
+  DeleteFileW((desktop + files.back()).c_str());
+
+  // Every change of the icon keeps the standard tooltip, the paste's balloon included.
+  bool balloon = false;
+  for (const auto& call : shell->calls) {
+    if (call.message != NIM_MODIFY) continue;
+    EXPECT_TRUE(call.flags & NIF_SHOWTIP) << std::hex << call.flags;
+    balloon |= (call.flags & NIF_INFO) != 0;
+  }
+  EXPECT_TRUE(balloon);
+
+  // Explorer restarts, again and again: its new notification area announces itself, and the
+  // icon is back each time, with the tooltip of the switch (off again by now).
+  shell.reset();
+  ASSERT_TRUE(command(IDM_TOGGLE_ENABLED));
+  for (int restart = 0; restart < 5; ++restart) {
+    EXPECT_FALSE(IconCall(hidden)) << restart;
+    SendMessageTimeoutW(HWND_BROADCAST, taskbarCreated, 0, 0, SMTO_ABORTIFHUNG, 3000, nullptr);
+    EXPECT_TRUE(IconCall(hidden)) << restart;
+    if (restart < 4) IconCall(hidden, NIM_DELETE);
+  }
+  EXPECT_EQ(HoverTrayIcon(), L"Dropleaf - 已暂停");
 
   // One right click sends two events; the second comes while the menu is open.
   PostMessageW(hidden, WM_TRAYICON, 0, MAKELPARAM(WM_RBUTTONUP, TRAY_ICON_ID));
@@ -149,36 +297,11 @@ TEST(RunningProgram, HookMenuTrayIconAndDesktopPasteThenAPromptExit) {
   PumpMessagesFor(500);
   EXPECT_EQ(VisibleMenus(), 0) << "no second menu after the first closed";
 
-  // When the shell's notification area is made anew it has lost every icon and says so with
-  // a broadcast: the icon comes back, with the tooltip of the switch (off by now).
-  EXPECT_EQ(HoverTrayIcon(), L"Dropleaf - 已暂停");
-  NOTIFYICONDATAW icon = {};
-  icon.cbSize = sizeof(icon);
-  icon.hWnd = hidden;
-  icon.uID = TRAY_ICON_ID;
-  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &icon));
-  EXPECT_EQ(HoverTrayIcon(), L"") << "the observation tells an absent icon";
-  SendMessageTimeoutW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0,
-                      SMTO_ABORTIFHUNG, 3000, nullptr);
-  EXPECT_EQ(HoverTrayIcon(), L"Dropleaf - 已暂停");
-  ASSERT_TRUE(command(IDM_TOGGLE_ENABLED));
-  EXPECT_EQ(HoverTrayIcon(), L"Dropleaf - 已启用");
-
-  // Ctrl+V on the desktop window itself saves into the Desktop folder.
-  const std::wstring desktop = KnownDesktop();
-  const size_t before = FilesIn(desktop, L"Screenshot_").size();
-  SetForegroundWindow(GetDesktopWindow());
-  SendCtrlV();
-  EXPECT_TRUE(WaitUntil([&] { return FilesIn(desktop, L"Screenshot_").size() > before; }, 5000));
-  PumpMessagesFor(300);  // the encoder writes under the final name: let it finish
-  const std::wstring pasted = desktop + FilesIn(desktop, L"Screenshot_").back();
-  EXPECT_TRUE(DecodeImageFile(pasted).pixels == image.pixels) << "pixel for pixel";
-  DeleteFileW(pasted.c_str());
-
   const long long start = NowMs();
   PostMessageW(hidden, WM_COMMAND, IDM_EXIT, 0);
-  EXPECT_EQ(ExitCode(program, 5000), 0);
+  EXPECT_EQ(program.ExitCode(5000), 0);
   EXPECT_LT(NowMs() - start, 1000) << "nothing in flight: the exit is prompt";
+  EXPECT_FALSE(IconCall(hidden)) << "no icon is left behind";
   TestWindow folder(L"CabinetWClass");
   SendCtrlV();
   EXPECT_EQ(folder.vKeyDowns, 1) << "after exit the keystroke reaches the window";

@@ -32,7 +32,7 @@ SCENARIOS = {
     "empty": (200, "", b"", 0, "whole"), "echo": (200, "", None, 0, "whole"),
     "untrusted": (200, "", GOOD, 0, "whole"),  # the self-signed certificate
     "dribblebody": (200, "", GOOD, 0, "body"),  # headers at once, then a byte every 2 s
-    "dribbleheaders": (200, "", GOOD, 0, "all"),  # everything a byte every 2 s
+    "dribbleheaders": (200, "", GOOD, 0, "all"),  # everything a byte every 2 s, for 16 s
     "cutshort": (200, "", GOOD, 0, "short"),  # a clean close after 60% of the body
 }
 
@@ -72,7 +72,7 @@ class Handler(socketserver.BaseRequestHandler):
             now, later = {"whole": (head + body, b""), "body": (head, body), "all": (b"", head + body),
                           "short": (head + body[:len(body) * 6 // 10], b"")}[SCENARIOS[scenario][4]]
             conn.sendall(now)
-            for byte in later[:20]:  # a byte every 2 s, for 40 s at most
+            for byte in later[:8]:  # a byte every 2 s, for 16 s at most
                 conn.sendall(bytes([byte]))
                 time.sleep(2)
             conn.shutdown(socket.SHUT_RDWR)

@@ -60,6 +60,12 @@ PIDLIST_ABSOLUTE Parse(const std::wstring& path) {
   return list;
 }
 
+PIDLIST_ABSOLUTE Shown(const FakeShellEntry& data) {  // the view's folder
+  PIDLIST_ABSOLUTE root = nullptr;
+  if (data.rootView) SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &root);
+  return data.rootView ? root : Parse(data.folder);
+}
+
 void MakeTables() {
   auto* browser = Table<IWebBrowser2Vtbl>();
   browser->get_HWND = [](IWebBrowser2* self, SHANDLE_PTR* frame) {
@@ -72,6 +78,7 @@ void MakeTables() {
     DWORD length = 2048;
     UrlCreateFromPathW(data.folder.c_str(), location, &length, 0);
     ++data.urlReads;
+    if (data.onLocationRead) data.onLocationRead();
     *url = SysAllocString(data.url.empty() ? location : data.url.c_str());
     return S_OK;
   };
@@ -91,7 +98,11 @@ void MakeTables() {
   };
   Table<IShellViewVtbl>()->SelectItem = [](IShellView* self, PCUITEMID_CHILD item, SVSIF flags) {
     FakeShellEntry& data = *Of(self).data;
-    PIDLIST_ABSOLUTE folder = Parse(data.folder), file = ILCombine(folder, item);
+    if (data.refusedSelects > 0) {
+      --data.refusedSelects;
+      return E_FAIL;
+    }
+    PIDLIST_ABSOLUTE folder = Shown(data), file = ILCombine(folder, item);
     wchar_t path[MAX_PATH] = {}, hex[16];
     SHGetPathFromIDListW(file, path);
     wsprintfW(hex, L" 0x%X", flags);
@@ -105,7 +116,7 @@ void MakeTables() {
     return S_OK;
   };
   Table<IPersistFolder2Vtbl>()->GetCurFolder = [](IPersistFolder2* self, PIDLIST_ABSOLUTE* folder) {
-    return (*folder = Parse(Of(self).data->folder)) ? S_OK : E_FAIL;
+    return (*folder = Shown(*Of(self).data)) ? S_OK : E_FAIL;
   };
   auto* windows = Table<IShellWindowsVtbl>();
   windows->get_Count = [](IShellWindows*, LONG* count) {

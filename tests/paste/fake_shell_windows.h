@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,10 +13,13 @@
 struct FakeShellEntry {
   FakeShellEntry(HWND frame, HWND tab, std::wstring folder, std::wstring url = L"")
       : frame(frame), tab(tab), folder(std::move(folder)), url(std::move(url)) {}
-  HWND frame;           // what the browser's get_HWND reports
-  HWND tab;             // what its shell browser's GetWindow reports
-  std::wstring folder;  // the folder its view shows; its location is this folder's file URL
-  std::wstring url;     // the location instead, when not empty
+  HWND frame;              // what the browser's get_HWND reports
+  HWND tab;                // what its shell browser's GetWindow reports
+  std::wstring folder;     // the folder its view shows; its location is this folder's file URL
+  std::wstring url;        // the location instead, when not empty
+  bool rootView = false;   // the view shows the namespace root (the Desktop) instead
+  int refusedSelects = 0;  // SelectItem fails this many times first, as before a refresh
+  std::function<void()> onLocationRead;  // called while the program reads the location
   int urlReads = 0;
   std::vector<std::wstring> selected;  // the path of each SelectItem, then its flags in hex
 };

@@ -6,7 +6,6 @@
 #include "app/app_state.h"
 #include "paste/paste_operation.h"
 #include "paste/png_encoder.h"
-#include "paste/shell_windows.h"
 #include "tests/paste/fake_shell_windows.h"
 #include "tests/support/test_support.h"
 
@@ -63,6 +62,14 @@ TEST_F(Paste, IntoTheActiveTabsFolderWithTheFileSelectedThereAndNoOtherWindowAsk
                                          {frame.Get(), tab0, a},
                                          {frame.Get(), tab1, b},
                                          {otherFrame.Get(), nullptr, a}};
+  {  // A third tab in front that no entry reports: any folder could be the wrong one.
+    HWND unreported = Tab();
+    SetWindowPos(unreported, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    FakeShellWindows shell(entries);
+    EXPECT_EQ(PasteInto(frame.Get()), kFolderWarning);
+    EXPECT_EQ(FilesIn(a, L"Screenshot_").size() + FilesIn(b, L"Screenshot_").size(), 0u);
+    DestroyWindow(unreported);
+  }
   for (HWND active : {tab1, tab0, HWND(nullptr)}) {
     if (active) SetWindowPos(active, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     if (!active) DestroyWindow(tab0), DestroyWindow(tab1), entries.erase(entries.begin() + 2);
@@ -92,6 +99,50 @@ TEST_F(Paste, EntriesThatShowNoExistingFolderAreSkipped) {
   entries.pop_back();
   FakeShellWindows shell(entries);
   EXPECT_EQ(PasteInto(frame.Get()), kFolderWarning);
+}
+
+// The view's folder is matched by its path, whatever its item-ID list, and a view that lists
+// the new file only later gets it selected then, once.
+TEST_F(Paste, SelectedInAViewOfTheDesktopRootAndOnceInAViewThatListsTheFileLate) {
+  const std::wstring desktop = KnownDesktop();
+  std::vector<FakeShellEntry> entries = {{frame.Get(), nullptr, desktop}};
+  entries[0].rootView = true;
+  {
+    FakeShellWindows shell(entries);
+    const std::wstring balloon = PasteInto(frame.Get());
+    const std::wstring name = balloon.substr(kSaved.size(), balloon.size() - kSaved.size() - 4);
+    EXPECT_EQ(entries[0].selected, std::vector<std::wstring>{desktop + name + L" 0x1D"});
+    DeleteFileW((desktop + name).c_str());
+  }
+  entries = {{frame.Get(), nullptr, a}};
+  entries[0].refusedSelects = 2;
+  FakeShellWindows shell(entries);
+  const std::wstring name = (PasteInto(frame.Get()), SavedImageIn(a));
+  EXPECT_TRUE(entries[0].selected.empty()) << "not listed yet";
+  EXPECT_TRUE(WaitUntil([&] { return !entries[0].selected.empty(); }, 1500));
+  PumpMessagesFor(800);
+  EXPECT_EQ(entries[0].selected, std::vector<std::wstring>{a + name + L" 0x1D"});
+}
+
+// A request that comes while a paste is under way (a call into Explorer ran a modal loop)
+// waits for it and then runs, once.
+TEST_F(Paste, ARequestDuringAPasteRunsAfterIt) {
+  std::vector<std::wstring> balloons;
+  const PasteReport report = [&](const wchar_t* title, const std::wstring& text, DWORD) {
+    balloons.push_back(title + (L" | " + text));
+  };
+  std::vector<FakeShellEntry> entries = {{frame.Get(), nullptr, a}};
+  int reads = 0;
+  entries[0].onLocationRead = [&] {
+    if (reads++ > 0) return;
+    HandlePasteRequest(frame.Get(), report);
+    EXPECT_TRUE(balloons.empty()) << "the second paste ran inside the first";
+  };
+  FakeShellWindows shell(entries);
+  HandlePasteRequest(frame.Get(), report);
+  const std::vector<std::wstring> files = FilesIn(a, L"Screenshot_");
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(balloons, (std::vector<std::wstring>{kSaved + files[0], kSaved + files[1]}));
 }
 
 // The desktop, be it Progman, WorkerW or the desktop window itself, is the Desktop folder.
@@ -127,15 +178,6 @@ TEST(SaveRules, AFileThatAppearsUnderTheChosenNameIsNeverOverwritten) {
   DeleteObject(bitmap);
   EXPECT_EQ(ReadBytes(taken), "keep");
   DeleteFileW(taken.c_str());
-}
-
-TEST(SaveRules, TheActiveTabsEntryAloneElseTheFramesEntriesInIndexOrder) {
-  HWND frame = HWND(1), tab1 = HWND(11), tab2 = HWND(12);
-  const std::vector<ShellWindowEntry> entries = {
-      {HWND(2), tab1}, {frame, tab1}, {frame, tab2}, {frame}};
-  EXPECT_EQ(EntriesToTry(entries, frame, tab2), std::vector<size_t>{2});
-  EXPECT_EQ(EntriesToTry(entries, frame, nullptr), (std::vector<size_t>{1, 2, 3}));
-  EXPECT_EQ(EntriesToTry(entries, frame, HWND(99)), (std::vector<size_t>{1, 2, 3}));
 }
 
 }  // namespace

@@ -46,8 +46,11 @@ TestWindow::TestWindow(const wchar_t* className, HWND parent) {
   windowClass.lpfnWndProc = TestWindowProc;
   windowClass.lpszClassName = className;
   RegisterClassW(&windowClass);  // a second registration fails harmlessly
-  window_ = CreateWindowExW(0, className, L"Dropleaf test", parent ? 0 : WS_OVERLAPPEDWINDOW, 100,
-                            100, 300, 200, parent, nullptr, nullptr, nullptr);
+  const DWORD style = parent == HWND_MESSAGE ? 0
+                      : parent               ? WS_CHILD | WS_VISIBLE
+                                             : WS_OVERLAPPEDWINDOW;
+  window_ = CreateWindowExW(0, className, L"Dropleaf test", style, parent ? 0 : 100,
+                            parent ? 0 : 100, 300, 200, parent, nullptr, nullptr, nullptr);
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   if (parent) return;
   ShowWindow(window_, SW_SHOW);
@@ -102,34 +105,42 @@ Image DecodeImageFile(const std::wstring& path, UINT frameIndex) {
   return image;
 }
 
-static bool PutOnClipboard(UINT format, const void* bytes, size_t size) {
-  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
-  memcpy(GlobalLock(block), bytes, size);
-  GlobalUnlock(block);
+// Empties the clipboard and places each (format, bytes) pair on it.
+static bool PutOnClipboard(const std::vector<std::pair<UINT, std::string>>& contents) {
   for (int attempt = 0; attempt < 20 && !OpenClipboard(nullptr); ++attempt) Sleep(10);
-  const bool placed = EmptyClipboard() && SetClipboardData(format, block);
+  bool placed = EmptyClipboard();
+  for (const auto& [format, bytes] : contents) {
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+    memcpy(GlobalLock(block), bytes.data(), bytes.size());
+    GlobalUnlock(block);
+    if (!SetClipboardData(format, block)) placed = false, GlobalFree(block);
+  }
   CloseClipboard();
-  if (!placed) GlobalFree(block);
   return placed;
 }
 
-bool PutImageOnClipboard(const Image& image) {
+static std::string TextBytes(const std::wstring& text) {
+  return std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * 2);
+}
+
+bool PutImageOnClipboard(const Image& image, const std::wstring& text) {
   BITMAPINFOHEADER header = {};
   header.biSize = sizeof(header);
   header.biWidth = image.width;
   header.biHeight = image.height;  // bottom-up rows, as most programs place them
   header.biPlanes = 1;
   header.biBitCount = 32;
-  std::vector<BYTE> packed(reinterpret_cast<BYTE*>(&header), reinterpret_cast<BYTE*>(&header + 1));
+  std::string packed(reinterpret_cast<char*>(&header), sizeof(header));
   for (int y = image.height - 1; y >= 0; --y) {
-    const BYTE* row = reinterpret_cast<const BYTE*>(&image.pixels[size_t(y) * image.width]);
-    packed.insert(packed.end(), row, row + image.width * 4);
+    packed.append(reinterpret_cast<const char*>(&image.pixels[size_t(y) * image.width]),
+                  image.width * 4);
   }
-  return PutOnClipboard(CF_DIB, packed.data(), packed.size());
+  if (text.empty()) return PutOnClipboard({{CF_DIB, packed}});
+  return PutOnClipboard({{CF_DIB, packed}, {CF_UNICODETEXT, TextBytes(text)}});
 }
 
 bool PutTextOnClipboard(const std::wstring& text) {
-  return PutOnClipboard(CF_UNICODETEXT, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+  return PutOnClipboard({{CF_UNICODETEXT, TextBytes(text)}});
 }
 
 std::wstring BuildFolder() {

@@ -18,7 +18,7 @@ inline void PumpMessagesFor(DWORD milliseconds) {
 }
 
 // A window of the given class that counts the V key-downs and the paste requests it gets:
-// top-level and in front, or message-only with HWND_MESSAGE as parent.
+// top-level and in front, a child of `parent`, or message-only with HWND_MESSAGE.
 class TestWindow {
  public:
   explicit TestWindow(const wchar_t* className, HWND parent = nullptr);
@@ -46,7 +46,8 @@ struct Image {
 };
 Image PatternImage(int width, int height);  // opaque colours varying in both directions
 Image DecodeImageFile(const std::wstring& path, UINT frame = 0);  // WIC, as 32bppBGRA
-bool PutImageOnClipboard(const Image& image);                     // as CF_DIB only
+// As CF_DIB, and CF_UNICODETEXT too when `text` is not empty.
+bool PutImageOnClipboard(const Image& image, const std::wstring& text = L"");
 bool PutTextOnClipboard(const std::wstring& text);
 
 std::wstring BuildFolder();  // DROPLEAF_BUILD_DIR as Wine sees it, with a trailing backslash
