@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/app_state.h"
-#include "app/service_hosts.h"
+#include "core/app_state.h"
+#include "core/service_hosts.h"
 #include "app/settings.h"
 #include "app/shell_listener.h"
 #include "app/tray_icon.h"
@@ -36,7 +36,9 @@ namespace {
 void OnCreate(HWND window) {
   StartShellListener(window);  // adds the tray icon, retrying until the shell takes it
   SetTimer(window, TIMER_FEED_REFRESH, FEED_REFRESH_PERIOD_MS, nullptr);
-  LoadReadState(window);  // also starts the first feed refresh
+  FeedState.notifyWindow = window;
+  LoadReadState();
+  StartFeedRefresh(window);  // the first refresh, once the read state is there
   AddClipboardFormatListener(window);
   UpdateClipboardImageFlag();
 }

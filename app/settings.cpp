@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/scoped_handles.h"
+#include "core/handles.h"
 
 bool ReadPastingEnabled() {
   ScopedRegKey key;

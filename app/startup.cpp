@@ -2,7 +2,7 @@
 
 #include <objbase.h>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/hidden_window.h"
 #include "app/settings.h"
 #include "paste/hook_thread.h"

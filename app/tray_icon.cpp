@@ -4,7 +4,7 @@
 
 #include <cwchar>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "app/tray_menu.h"
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/settings.h"
 #include "messages/read_state.h"
 

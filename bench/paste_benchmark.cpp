@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/hidden_window.h"
 #include "paste/clipboard_capture.h"
 #include "paste/output_naming.h"

@@ -8,7 +8,8 @@
 #include <system_error>
 #include <thread>
 
-#include "app/service_hosts.h"
+#include "core/handles.h"
+#include "core/service_hosts.h"
 
 namespace {
 
@@ -16,24 +17,6 @@ constexpr wchar_t USER_AGENT[] = L"Dropleaf/0.2.0 Messages";
 constexpr wchar_t PATH_PREFIX[] = L"/api/velmorralab-ops/messages/";
 constexpr wchar_t CONTENT_TYPE_HEADER[] = L"Content-Type: application/json\r\n";
 constexpr char BODY_OPENING[] = "{\"tool_id\":\"dropleaf\",\"native\":true";
-
-// Closes one WinHTTP handle when it goes out of scope. Declared in the order session,
-// connection, request, so they close in the reverse: request, connection, session.
-class ScopedInternetHandle {
- public:
-  explicit ScopedInternetHandle(HINTERNET handle) : handle_(handle) {}
-  ~ScopedInternetHandle() {
-    if (handle_) WinHttpCloseHandle(handle_);
-  }
-  ScopedInternetHandle(const ScopedInternetHandle&) = delete;
-  ScopedInternetHandle& operator=(const ScopedInternetHandle&) = delete;
-
-  HINTERNET Get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  HINTERNET handle_;
-};
 
 std::mutex addressLock;
 

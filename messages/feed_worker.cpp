@@ -3,9 +3,8 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "messages/feed_request.h"
-#include "messages/message_window.h"
 
 // Never destroyed: a worker that exit stopped waiting for may still be finishing while the
 // process ends, and must not find this record torn down by static destruction.
@@ -80,14 +79,4 @@ void RunFeedRefresh(HWND window) {
   }
   if (!AppState.feedStopRequested.load()) PostMessageW(window, WM_FEED_DONE, 0, 0);
   FeedState.refreshRunning.exchange(false);
-}
-
-void OnFeedDone() {
-  std::lock_guard<std::mutex> lock(FeedState.fetchLock);
-  if (FeedState.fetchOk) {
-    FeedState.messages = FeedState.fetched;
-    PopulateMessageList();
-  } else {
-    SetMessageStatusText(MESSAGE_STATUS_FAILED);  // only while the window is open
-  }
 }

@@ -23,7 +23,6 @@ extern FeedStateRecord& FeedState;
 
 void StartFeedRefresh(HWND window);
 void RunFeedRefresh(HWND window);
-void OnFeedDone();
 
 // Asks a running worker to post nothing and waits for it, about a second at most: what
 // exit does.

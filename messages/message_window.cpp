@@ -1,6 +1,6 @@
 #include "messages/message_window.h"
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "messages/feed_worker.h"
 #include "messages/open_message.h"
 #include "messages/read_state.h"
@@ -55,6 +55,18 @@ void CreateControls(HWND window) {
   }
 }
 
+// The selected message's page, marked read before it is asked for.
+void OpenSelectedMessage() {
+  if (!messageListBox) return;  // a null list would read as line 0
+  const LRESULT index = SendMessageW(messageListBox, LB_GETCURSEL, 0, 0);
+  if (index < 0 || static_cast<size_t>(index) >= FeedState.messages.size()) return;
+  const MessageRecord record = FeedState.messages[static_cast<size_t>(index)];
+  if (!IsValidMessageId(record.id)) return;
+  MarkMessageRead(record);
+  messagePageOpener(AppState.messageWindow, MessagePageAddress(record.id));
+  PopulateMessageList();
+}
+
 void MarkAllMessagesRead() {
   for (const MessageRecord& record : FeedState.messages) MarkMessageRead(record);
   PopulateMessageList();
@@ -82,6 +94,16 @@ void PopulateMessageList() {
     SendMessageW(messageListBox, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
   }
   SetMessageStatusText(MESSAGE_STATUS_LISTED);
+}
+
+void OnFeedDone() {
+  std::lock_guard<std::mutex> lock(FeedState.fetchLock);
+  if (FeedState.fetchOk) {
+    FeedState.messages = FeedState.fetched;
+    PopulateMessageList();
+  } else {
+    SetMessageStatusText(MESSAGE_STATUS_FAILED);  // only while the window is open
+  }
 }
 
 void OpenMessageWindow(HWND hiddenWindow) {

@@ -25,6 +25,9 @@ extern HWND messageStatusLine;
 void OpenMessageWindow(HWND hiddenWindow);
 LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void PopulateMessageList();
+// The hidden window's handler of WM_FEED_DONE: takes a good feed into the list, or says
+// that loading failed.
+void OnFeedDone();
 
 // One list line: the unread mark, then the title.
 std::wstring MessageListLine(const MessageRecord& record);

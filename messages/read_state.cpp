@@ -2,25 +2,12 @@
 
 #include <vector>
 
-#include "app/scoped_handles.h"
+#include "core/handles.h"
 #include "messages/feed_worker.h"
 
 ReadStateStoreRecord ReadStateStore;
 
 namespace {
-
-void LoadStoredTokens() {
-  std::vector<char> buffer(READ_STATE_LOAD_BUFFER, '\0');
-  DWORD size = READ_STATE_LOAD_BUFFER;
-  if (RegGetValueA(HKEY_CURRENT_USER, READ_STATE_KEY_PATH, READ_STATE_VALUE_NAME,
-                   RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, buffer.data(), &size) != ERROR_SUCCESS) {
-    return;
-  }
-  // Up to the first NUL, and never past the buffer even if the data carried none.
-  size_t length = 0;
-  while (length < buffer.size() && buffer[length] != '\0') ++length;
-  ReadStateStore.tokens.assign(buffer.data(), length);
-}
 
 void WriteStoredTokens() {
   ScopedRegKey key;
@@ -35,6 +22,19 @@ void WriteStoredTokens() {
 }
 
 }  // namespace
+
+void LoadReadState() {
+  std::vector<char> buffer(READ_STATE_LOAD_BUFFER, '\0');
+  DWORD size = READ_STATE_LOAD_BUFFER;
+  if (RegGetValueA(HKEY_CURRENT_USER, READ_STATE_KEY_PATH, READ_STATE_VALUE_NAME,
+                   RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, buffer.data(), &size) != ERROR_SUCCESS) {
+    return;
+  }
+  // Up to the first NUL, and never past the buffer even if the data carried none.
+  size_t length = 0;
+  while (length < buffer.size() && buffer[length] != '\0') ++length;
+  ReadStateStore.tokens.assign(buffer.data(), length);
+}
 
 bool AppendReadStateToken(std::string& tokens, const std::string& token) {
   if (tokens.find(token) != std::string::npos) return false;
@@ -55,12 +55,6 @@ bool AppendReadStateToken(std::string& tokens, const std::string& token) {
     tokens.erase(0, end + 1);
   }
   return true;
-}
-
-void LoadReadState(HWND window) {
-  FeedState.notifyWindow = window;
-  LoadStoredTokens();
-  StartFeedRefresh(window);
 }
 
 std::string ReadStateToken(const MessageRecord& record) {

@@ -22,7 +22,8 @@ constexpr size_t READ_STATE_MAX_BYTES = 20000;    // kept after every append
 constexpr size_t READ_STATE_KEEP_WINDOW = 16000;  // where the cut looks for a token end
 constexpr DWORD READ_STATE_LOAD_BUFFER = 24000;   // largest stored value loaded
 
-void LoadReadState(HWND window);
+// Loads the stored tokens (a plain string of at most READ_STATE_LOAD_BUFFER bytes).
+void LoadReadState();
 std::string ReadStateToken(const MessageRecord& record);
 bool IsMessageRead(const MessageRecord& record);
 void MarkMessageRead(const MessageRecord& record);

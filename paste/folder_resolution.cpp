@@ -3,7 +3,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include "paste/keyboard_hook.h"
+#include "paste/window_classes.h"
 #include "paste/shell_windows.h"
 
 namespace {

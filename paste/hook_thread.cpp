@@ -3,7 +3,7 @@
 #include <system_error>
 #include <thread>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "paste/keyboard_hook.h"
 
 namespace {

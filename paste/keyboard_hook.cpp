@@ -1,6 +1,7 @@
 #include "paste/keyboard_hook.h"
 
-#include "app/app_state.h"
+#include "core/app_state.h"
+#include "paste/window_classes.h"
 
 namespace {
 
@@ -57,17 +58,6 @@ bool FocusIsInTextBox(HWND foreground) {
 
 void SetPasteRequestWindow(HWND window) { pasteRequestWindow = window; }
 
-bool IsExplorerOrDesktopClassName(std::wstring_view className) {
-  return className == L"CabinetWClass" || className == L"ExploreWClass" ||
-         IsDesktopClassName(className);
-}
-
-// "#32769" is the desktop window itself (GetDesktopWindow): what a click on the desktop
-// brings to the front where no shell draws one, as under Wine.
-bool IsDesktopClassName(std::wstring_view className) {
-  return className == L"Progman" || className == L"WorkerW" || className == L"#32769";
-}
-
 bool IsTextBoxFocus(const std::vector<std::wstring>& focusAndParentClasses, bool caretShown) {
   if (caretShown) return true;
   for (const std::wstring& name : focusAndParentClasses) {
@@ -77,20 +67,6 @@ bool IsTextBoxFocus(const std::vector<std::wstring>& focusAndParentClasses, bool
   }
   return false;
 }
-
-std::wstring GetWindowClassName(HWND window) {
-  if (!window) return {};
-  wchar_t buffer[256] = {};
-  int length = GetClassNameW(window, buffer, 256);
-  if (length <= 0) return {};
-  return std::wstring(buffer, static_cast<size_t>(length));
-}
-
-bool IsExplorerOrDesktopWindow(HWND window) {
-  return IsExplorerOrDesktopClassName(GetWindowClassName(window));
-}
-
-bool IsDesktopWindow(HWND window) { return IsDesktopClassName(GetWindowClassName(window)); }
 
 VKeyLatchChange VKeyLatchChangeFor(int code, WPARAM message, const KBDLLHOOKSTRUCT* event) {
   if (code != HC_ACTION || !event || event->vkCode != VK_V_KEY) return VKeyLatchChange::Keep;

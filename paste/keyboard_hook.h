@@ -11,14 +11,6 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam);
 // it is.
 void SetPasteRequestWindow(HWND window);
 
-std::wstring GetWindowClassName(HWND window);
-bool IsExplorerOrDesktopWindow(HWND window);
-bool IsDesktopWindow(HWND window);
-
-// The window-class tests themselves: exact, case-sensitive comparisons of the whole name.
-bool IsExplorerOrDesktopClassName(std::wstring_view className);
-bool IsDesktopClassName(std::wstring_view className);
-
 // Whether the keyboard focus is in a text box, where Ctrl+V pastes text: the focus window
 // or one of its parents (up to the top-level window) is of a text-box class, or the focus
 // thread shows a caret.

@@ -5,7 +5,8 @@
 
 #include <deque>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
+#include "core/handles.h"
 #include "paste/clipboard_capture.h"
 #include "paste/folder_resolution.h"
 #include "paste/output_naming.h"
@@ -23,10 +24,9 @@ constexpr wchar_t kSaveError[] = L"图片保存失败，请检查文件夹写入
 // Encodes into a free name of the folder; the bitmap is deleted here, once, whatever the
 // encoding gave. Returns the written path, or empty.
 std::wstring SaveBitmap(HBITMAP bitmap, const std::wstring& folder) {
-  std::wstring path = ChooseOutputPath(folder);
-  bool saved = !path.empty() && EncodePngFile(bitmap, path);
-  DeleteObject(bitmap);
-  return saved ? path : std::wstring();
+  const ScopedGdiObject owned(bitmap);
+  const std::wstring path = ChooseOutputPath(folder);
+  return !path.empty() && EncodePngFile(bitmap, path) ? path : std::wstring();
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <shlwapi.h>
 #include <wincodec.h>
 
-#include "app/com_ptr.h"
+#include <wrl/client.h>
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -11,20 +13,20 @@ namespace {
 // another program made after the name was chosen is never overwritten.
 HRESULT CreateNewFileStream(const std::wstring& path, ComPtr<IStream>& file) {
   return SHCreateStreamOnFileEx(path.c_str(), STGM_WRITE | STGM_SHARE_DENY_WRITE | STGM_FAILIFTHERE,
-                                FILE_ATTRIBUTE_NORMAL, TRUE, nullptr, file.Put());
+                                FILE_ATTRIBUTE_NORMAL, TRUE, nullptr, &file);
 }
 
 // Encodes the wrapped bitmap as a one-frame PNG into the stream, with the encoder's own
 // defaults for everything the tool does not set.
 bool WritePng(IWICImagingFactory* factory, IWICBitmap* source, IWICStream* stream) {
   ComPtr<IWICBitmapEncoder> encoder;
-  if (FAILED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.Put()))) {
+  if (FAILED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder))) {
     return false;
   }
   if (FAILED(encoder->Initialize(stream, WICBitmapEncoderNoCache))) return false;
   ComPtr<IWICBitmapFrameEncode> frame;
   ComPtr<IPropertyBag2> options;
-  if (FAILED(encoder->CreateNewFrame(frame.Put(), options.Put()))) return false;
+  if (FAILED(encoder->CreateNewFrame(&frame, &options))) return false;
   if (FAILED(frame->Initialize(options.Get()))) return false;
   UINT width = 0;
   UINT height = 0;
@@ -43,17 +45,16 @@ bool WritePng(IWICImagingFactory* factory, IWICBitmap* source, IWICStream* strea
 bool EncodeIntoNewFile(HBITMAP bitmap, const std::wstring& path, bool& created) {
   ComPtr<IWICImagingFactory> factory;
   if (FAILED(CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_IWICImagingFactory, factory.PutVoid()))) {
+                              IID_PPV_ARGS(&factory)))) {
     return false;
   }
   // Screenshots carry no meaningful alpha; the PNG is written fully opaque.
   ComPtr<IWICBitmap> source;
-  if (FAILED(
-          factory->CreateBitmapFromHBITMAP(bitmap, nullptr, WICBitmapIgnoreAlpha, source.Put()))) {
+  if (FAILED(factory->CreateBitmapFromHBITMAP(bitmap, nullptr, WICBitmapIgnoreAlpha, &source))) {
     return false;
   }
   ComPtr<IWICStream> stream;
-  if (FAILED(factory->CreateStream(stream.Put()))) return false;
+  if (FAILED(factory->CreateStream(&stream))) return false;
   ComPtr<IStream> file;
   if (FAILED(CreateNewFileStream(path, file))) return false;
   created = true;

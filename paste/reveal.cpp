@@ -3,9 +3,13 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include "app/com_ptr.h"
-#include "paste/keyboard_hook.h"
+#include <wrl/client.h>
+
+#include "core/handles.h"
+#include "paste/window_classes.h"
 #include "paste/shell_windows.h"
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -13,28 +17,6 @@ constexpr UINT kSelectFlags = SVSI_SELECT | SVSI_DESELECTOTHERS | SVSI_ENSUREVIS
 constexpr int kSelectAttempts = 6;  // the first and five more, 200 ms apart: about a second
 constexpr UINT kSelectRetryMs = 200;
 constexpr DWORD kPathBufferLength = 32768;
-
-// Frees an item-ID list when it goes out of scope.
-class ScopedIdList {
- public:
-  explicit ScopedIdList(LPITEMIDLIST list = nullptr) : list_(list) {}
-  ~ScopedIdList() { ILFree(list_); }
-  ScopedIdList(const ScopedIdList&) = delete;
-  ScopedIdList& operator=(const ScopedIdList&) = delete;
-
-  LPITEMIDLIST Get() const { return list_; }
-  LPITEMIDLIST* Put() {
-    Reset();
-    return &list_;
-  }
-  void Reset(LPITEMIDLIST list = nullptr) {
-    ILFree(list_);
-    list_ = list;
-  }
-
- private:
-  LPITEMIDLIST list_;
-};
 
 // A selection that the view refused, most likely because Explorer, which hears of new files
 // asynchronously, does not list the file yet.
@@ -95,9 +77,9 @@ bool ReadView(const FrameShellWindow& entry, ComPtr<IShellView>& view, ScopedIdL
   }
   ComPtr<IFolderView> folderView;
   ComPtr<IPersistFolder2> persist;
-  return shellBrowser && SUCCEEDED(shellBrowser->QueryActiveShellView(view.Put())) &&
-         view.As(IID_IFolderView, folderView) &&
-         SUCCEEDED(folderView->GetFolder(IID_IPersistFolder2, persist.PutVoid())) && persist &&
+  return shellBrowser && SUCCEEDED(shellBrowser->QueryActiveShellView(&view)) &&
+         SUCCEEDED(view.As(&folderView)) &&
+         SUCCEEDED(folderView->GetFolder(IID_PPV_ARGS(&persist))) && persist &&
          SUCCEEDED(persist->GetCurFolder(reinterpret_cast<PIDLIST_ABSOLUTE*>(folder.Put()))) &&
          folder.Get();
 }
@@ -107,9 +89,9 @@ bool ReadView(const FrameShellWindow& entry, ComPtr<IShellView>& view, ScopedIdL
 // root, a known folder reached through This PC or a library. Null when it cannot be had.
 LPITEMIDLIST ChildOfFolder(PCIDLIST_ABSOLUTE folder, const wchar_t* name) {
   ComPtr<IShellFolder> shellFolder;
-  HRESULT bound = ILIsEmpty(folder) ? SHGetDesktopFolder(shellFolder.Put())
-                                    : SHBindToObject(nullptr, folder, nullptr, IID_IShellFolder,
-                                                     shellFolder.PutVoid());
+  HRESULT bound = ILIsEmpty(folder)
+                      ? SHGetDesktopFolder(&shellFolder)
+                      : SHBindToObject(nullptr, folder, nullptr, IID_PPV_ARGS(&shellFolder));
   if (FAILED(bound) || !shellFolder) return nullptr;
   std::wstring parsable(name);
   LPITEMIDLIST child = nullptr;

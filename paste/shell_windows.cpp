@@ -2,6 +2,8 @@
 
 #include <shlguid.h>
 
+using Microsoft::WRL::ComPtr;
+
 std::vector<size_t> EntriesToTry(const std::vector<ShellWindowEntry>& entries, HWND frame,
                                  HWND activeTab) {
   std::vector<size_t> order;
@@ -24,9 +26,9 @@ bool BrowserAt(IShellWindows* windows, long index, ComPtr<IWebBrowser2>& browser
   item.vt = VT_I4;
   item.lVal = index;
   ComPtr<IDispatch> dispatch;
-  HRESULT hr = windows->Item(item, dispatch.Put());
+  HRESULT hr = windows->Item(item, &dispatch);
   VariantClear(&item);
-  if (FAILED(hr) || !dispatch.As(IID_IWebBrowser2, browser)) return false;
+  if (FAILED(hr) || FAILED(dispatch.As(&browser))) return false;
   SHANDLE_PTR handle = 0;
   if (FAILED(browser->get_HWND(&handle))) return false;
   frame = reinterpret_cast<HWND>(handle);
@@ -38,9 +40,8 @@ bool BrowserAt(IShellWindows* windows, long index, ComPtr<IWebBrowser2>& browser
 ComPtr<IShellBrowser> ShellBrowserOf(const ComPtr<IWebBrowser2>& browser) {
   ComPtr<IServiceProvider> services;
   ComPtr<IShellBrowser> shellBrowser;
-  if (!browser.As(IID_IServiceProvider, services) ||
-      FAILED(services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
-                                    shellBrowser.PutVoid()))) {
+  if (FAILED(browser.As(&services)) ||
+      FAILED(services->QueryService(SID_STopLevelBrowser, IID_PPV_ARGS(&shellBrowser)))) {
     shellBrowser.Reset();
   }
   return shellBrowser;
@@ -48,8 +49,7 @@ ComPtr<IShellBrowser> ShellBrowserOf(const ComPtr<IWebBrowser2>& browser) {
 
 std::vector<FrameShellWindow> ShellWindowsOfFrame(HWND frame) {
   ComPtr<IShellWindows> windows;
-  if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows,
-                              windows.PutVoid())) ||
+  if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&windows))) ||
       !windows) {
     return {};
   }

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "app/com_ptr.h"
+#include <wrl/client.h>
 
 // One entry of the shell's window collection as the choice among entries sees it: its frame
 // and the tab window its browser reports (null when that could not be told).
@@ -24,12 +24,14 @@ std::vector<size_t> EntriesToTry(const std::vector<ShellWindowEntry>& entries, H
 
 // An entry of `frame`, with the objects that folder resolution and the reveal ask further.
 struct FrameShellWindow {
-  ComPtr<IWebBrowser2> browser;
-  ComPtr<IShellBrowser> shellBrowser;  // asked for only in a tabbed frame; may be null
+  Microsoft::WRL::ComPtr<IWebBrowser2> browser;
+  Microsoft::WRL::ComPtr<IShellBrowser>
+      shellBrowser;  // asked for only in a tabbed frame; may be null
 };
 
 // The entry's shell browser, or null.
-ComPtr<IShellBrowser> ShellBrowserOf(const ComPtr<IWebBrowser2>& browser);
+Microsoft::WRL::ComPtr<IShellBrowser> ShellBrowserOf(
+    const Microsoft::WRL::ComPtr<IWebBrowser2>& browser);
 
 // The entries of `frame` in the order to try them; none when the collection cannot be had.
 // Other frames' entries are asked for their frame handle only: every call goes into

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/hidden_window.h"
 #include "paste/hook_thread.h"
 #include "paste/keyboard_hook.h"

@@ -8,7 +8,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/hidden_window.h"
 #include "app/settings.h"
 #include "app/shell_listener.h"

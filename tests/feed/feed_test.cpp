@@ -8,9 +8,10 @@
 #include <sstream>
 #include <tuple>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "messages/feed_request.h"
 #include "messages/feed_worker.h"
+#include "messages/message_window.h"
 #include "tests/support/test_support.h"
 
 // Against feed_server.py: one HTTPS port per scenario on 127.0.0.1, certificates for

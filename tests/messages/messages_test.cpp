@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/tray_menu.h"
 #include "messages/feed_worker.h"
 #include "messages/message_window.h"
@@ -105,7 +105,7 @@ TEST_F(Messages, ReadStatePersistsCutsToWholeTokensAndLoadsOnlyAPlainString) {
   MarkMessageRead({Id(1), 0, L"t"});
   MarkMessageRead({Id(1), 12, L"t"});  // a new revision is unread again
   ReadStateStore.tokens.clear();
-  LoadReadState(nullptr);
+  LoadReadState();
   EXPECT_EQ(ReadStateStore.tokens, Id(1) + ":0;" + Id(1) + ":12;");
 
   // 20,000 bytes stay; 20,001 are cut after the first ";" of the last 16,000, and the token
@@ -130,7 +130,7 @@ TEST_F(Messages, ReadStatePersistsCutsToWholeTokensAndLoadsOnlyAPlainString) {
     RegSetKeyValueA(HKEY_CURRENT_USER, READ_STATE_KEY_PATH, READ_STATE_VALUE_NAME, type,
                     text.c_str(), DWORD(text.size() + 1));
     ReadStateStore.tokens.clear();
-    LoadReadState(nullptr);
+    LoadReadState();
     EXPECT_EQ(ReadStateStore.tokens, "") << "type " << type << ", " << text.size() << " bytes";
   }
 }

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "paste/paste_operation.h"
 #include "paste/png_encoder.h"
 #include "tests/paste/fake_shell_windows.h"

@@ -8,8 +8,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/app_state.h"
-#include "app/com_ptr.h"
+#include "core/app_state.h"
+#include <wrl/client.h>
+
+using Microsoft::WRL::ComPtr;
 
 long long NowMs() {
   using namespace std::chrono;
@@ -91,11 +93,11 @@ Image DecodeImageFile(const std::wstring& path, UINT frameIndex) {
   ComPtr<IWICBitmapSource> converted;
   UINT width = 0, height = 0;
   if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_IWICImagingFactory, factory.PutVoid())) ||
+                              IID_PPV_ARGS(&factory))) ||
       FAILED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
-                                                WICDecodeMetadataCacheOnDemand, decoder.Put())) ||
-      FAILED(decoder->GetFrame(frameIndex, frame.Put())) ||
-      FAILED(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGRA, frame.Get(), converted.Put())) ||
+                                                WICDecodeMetadataCacheOnDemand, &decoder)) ||
+      FAILED(decoder->GetFrame(frameIndex, &frame)) ||
+      FAILED(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGRA, frame.Get(), &converted)) ||
       FAILED(converted->GetSize(&width, &height))) {
     return {};
   }
