@@ -35,7 +35,7 @@ winhttp_settings_hex() {
   done
 }
 if [ ! -f "$WINEPREFIX/.dropleaf-ready" ] || [ ! -f "$WINEPREFIX/.dropleaf-proxy" ] ||
-   [ ! -f "$WINEPREFIX/.dropleaf-desktop" ]; then
+   [ ! -f "$WINEPREFIX/.dropleaf-desktop" ] || [ ! -f "$WINEPREFIX/.dropleaf-crash" ]; then
   # First use of this build folder: create the prefix once, quietly; the lock keeps
   # tests that CTest starts side by side from creating it twice. A prefix made before the
   # proxy setting existed gets it on its next use.
@@ -59,6 +59,12 @@ if [ ! -f "$WINEPREFIX/.dropleaf-ready" ] || [ ! -f "$WINEPREFIX/.dropleaf-proxy
       "$loader" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1 &&
         "$loader" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1280x800 /f \
           >/dev/null 2>&1 && touch "$WINEPREFIX/.dropleaf-desktop"
+    fi
+    # A crash prints its backtrace and ends the process at once, instead of a crash dialog
+    # that nobody closes holding the test until CTest's time-out.
+    if [ ! -f "$WINEPREFIX/.dropleaf-crash" ]; then
+      "$loader" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+        >/dev/null 2>&1 && touch "$WINEPREFIX/.dropleaf-crash"
     fi
   ) 9>"$build_dir/.wineprefix.lock"
 fi

@@ -5,17 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
 #include <thread>
 
-#include "core/app_state.h"
 #include "app/hidden_window.h"
 #include "app/settings.h"
 #include "app/shell_listener.h"
+#include "core/app_state.h"
 #include "tests/support/test_support.h"
 
-// The real Dropleaf.exe, in the test prefix's virtual desktop with its taskbar. What these
-// tests observe (the prefix's loopback proxy, Wine's taskbar) exists only there.
+// The real Dropleaf.exe, in the test prefix's virtual desktop. What these tests observe (the
+// prefix's loopback proxy, its desktop window) exists only there.
 #define SKIP_OUTSIDE_THE_TEST_PREFIX() \
   if (!UnderWine()) GTEST_SKIP() << "runs in the Wine test prefix (cmake/run-tests.sh)"
 
@@ -33,28 +32,22 @@ struct Dropleaf {
                    &startup, &info);
     CloseHandle(info.hThread);
     process = info.hProcess;
-    WaitUntil(
-        [&] {
-          return (hidden = FindWindowExW(HWND_MESSAGE, nullptr, HIDDEN_WINDOW_CLASS, nullptr)) !=
-                 nullptr;
-        },
-        15000);
+    WaitUntil([&] { return (hidden = FindWindowExW(HWND_MESSAGE, 0, HIDDEN_WINDOW_CLASS, 0)); },
+              15000);
   }
   ~Dropleaf() {
     if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) TerminateProcess(process, 99);
     CloseHandle(process);
   }
-  Dropleaf(const Dropleaf&) = delete;
-  Dropleaf& operator=(const Dropleaf&) = delete;
-
-  // The exit code, or -1 if the process still runs after the time.
-  long ExitCode(DWORD milliseconds) const {
+  long ExitCode(DWORD milliseconds) const {  // -1 while it still runs
     DWORD code = STILL_ACTIVE;
     WaitUntil([&] { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }, milliseconds);
     GetExitCodeProcess(process, &code);
     return code == STILL_ACTIVE ? -1 : long(code);
   }
-
+  bool Command(UINT id) const {  // carried out when the call returns
+    return SendMessageTimeoutW(hidden, WM_COMMAND, id, 0, SMTO_NORMAL, 5000, nullptr) != 0;
+  }
   HANDLE process = nullptr;
   HWND hidden = nullptr;
 };
@@ -82,16 +75,14 @@ TEST(RunningProgram, SecondCopyExitsAtOnceAndExitDoesNotWaitForAFeedExchange) {
     }
     closesocket(client);
   });
-  ASSERT_EQ(FindWindowExW(HWND_MESSAGE, nullptr, HIDDEN_WINDOW_CLASS, nullptr), nullptr);
   RegDeleteTreeW(HKEY_CURRENT_USER, SETTINGS_KEY);  // pasting starts on by default
   ASSERT_TRUE(PutImageOnClipboard(PatternImage(8, 8)));
   const Dropleaf first;
-  HWND hidden = first.hidden;
-  ASSERT_NE(hidden, nullptr);
+  ASSERT_NE(first.hidden, nullptr);
   EXPECT_EQ(Dropleaf().ExitCode(5000), 0) << "a second copy exits at once";
   EXPECT_TRUE(WaitUntil([&] { return connected.load(); }, 5000)) << "the refresh is under way";
   const long long start = NowMs();
-  PostMessageW(hidden, WM_COMMAND, IDM_EXIT, 0);
+  PostMessageW(first.hidden, WM_COMMAND, IDM_EXIT, 0);
   {  // While the exit waits for the worker, Ctrl+V is the folder window's again.
     TestWindow folder(L"CabinetWClass");
     SendCtrlV();
@@ -106,45 +97,16 @@ TEST(RunningProgram, SecondCopyExitsAtOnceAndExitDoesNotWaitForAFeedExchange) {
   WSACleanup();
 }
 
-// The tooltip shown on resting the mouse on the notification area's last slot; empty when
-// there is none. Balloons are tooltip windows too.
-std::wstring HoverTrayIcon() {
-  RECT tray = {};
-  GetWindowRect(FindWindowW(L"Shell_TrayWnd", nullptr), &tray);
-  for (POINT at : {POINT{tray.right / 2, tray.top - 100}, POINT{tray.right - 10, tray.top + 10},
-                   POINT{tray.right - 8, tray.top + 10}}) {
-    SetCursorPos(at.x, at.y);
-    INPUT move = {};
-    move.type = INPUT_MOUSE;
-    move.mi.dwFlags = MOUSEEVENTF_MOVE;
-    SendInput(1, &move, sizeof(move));
-    PumpMessagesFor(100);
-  }
-  PumpMessagesFor(1500);  // the tooltip's delay
-  wchar_t text[128] = {};
-  for (HWND tip = nullptr; (tip = FindWindowExW(nullptr, tip, L"tooltips_class32", nullptr));) {
-    if (IsWindowVisible(tip) && !(GetWindowLongW(tip, GWL_STYLE) & 0x40 /* TTS_BALLOON */))
-      SendMessageTimeoutW(tip, WM_GETTEXT, 128, LPARAM(text), SMTO_NORMAL, 1000, nullptr);
-  }
-  return text;
-}
-
-int VisibleMenus() {
-  int menus = 0;
-  for (HWND menu = nullptr; (menu = FindWindowExW(nullptr, menu, L"#32768", nullptr));)
-    menus += IsWindowVisible(menu);
-  return menus;
-}
-
-// A notification area that is still starting: Shell_NotifyIconW finds it as the first
-// "Shell_TrayWnd" window and hands it each call in WM_COPYDATA (the message number as
-// dwData; the icon's window, id and flags first in the data). It refuses the first two adds
-// and lets the third land while answering as if it had timed out.
+// A notification area that is still starting. Shell_NotifyIconW finds it as the first
+// "Shell_TrayWnd" window, on Windows and under Wine, and hands it each call in WM_COPYDATA:
+// the message number as dwData, the icon's window, id and flags first in the data. It refuses
+// the first two adds, lets the third land while answering as if it had timed out, and takes
+// every later one, as a restarted shell does.
 struct StartingNotificationArea {
   struct Call {
     DWORD message;
     UINT flags;
-    std::wstring tip;  // found by its text: the layout of the rest differs between versions
+    std::wstring tip;  // found by its text: the rest of the layout differs between versions
   };
   StartingNotificationArea() {
     WNDCLASSW windowClass = {};
@@ -166,18 +128,18 @@ struct StartingNotificationArea {
     const size_t tip = text.find(L"Dropleaf - ");
     calls.push_back({DWORD(data.dwData), static_cast<const UINT*>(data.lpData)[2],
                      tip == text.npos ? L"" : std::wstring(text.substr(tip).data())});
-    if (data.dwData == NIM_ADD && ++adds == 3) present = true;
+    if (data.dwData == NIM_ADD) present = ++adds >= 3, addedTip = calls.back().tip;
     if (data.dwData == NIM_DELETE) present = false;
-    return data.dwData != NIM_ADD && present;
+    return data.dwData == NIM_ADD ? adds > 3 : present;
   }
   HWND window = nullptr;
   std::vector<Call> calls;
   int adds = 0;
   bool present = false;
+  std::wstring addedTip;  // the last add's
 };
 
-// Whether the notification area holds Dropleaf's icon: a modify of it succeeds. Or removes it.
-bool IconCall(HWND hidden, DWORD message = NIM_MODIFY) {
+bool IconCall(HWND hidden, DWORD message) {  // as the test process: NIM_MODIFY tells presence
   NOTIFYICONDATAW icon = {};
   icon.cbSize = sizeof(icon);
   icon.hWnd = hidden;
@@ -185,37 +147,46 @@ bool IconCall(HWND hidden, DWORD message = NIM_MODIFY) {
   return Shell_NotifyIconW(message, &icon);
 }
 
-DWORD StoredSwitch() {
-  DWORD value = 99, size = sizeof(value);
-  RegGetValueW(HKEY_CURRENT_USER, SETTINGS_KEY, SETTINGS_ENABLED_VALUE, RRF_RT_REG_DWORD, nullptr,
-               &value, &size);
-  return value;
+std::wstring Stored(const wchar_t* key, const wchar_t* value) {  // a DWORD as its number
+  wchar_t data[512] = {};
+  DWORD size = sizeof(data), type = 0;
+  if (RegGetValueW(HKEY_CURRENT_USER, key, value, RRF_RT_ANY, &type, data, &size)) return L"none";
+  DWORD number = 0;
+  memcpy(&number, data, sizeof(number));
+  return type == REG_DWORD ? std::to_wstring(number) : data;
 }
 
-TEST(RunningProgram, TrayIconThroughAStartingShellHookMenuDesktopPasteAndAPromptExit) {
+int VisibleMenus() {
+  int menus = 0;
+  for (HWND menu = nullptr; (menu = FindWindowExW(nullptr, menu, L"#32768", nullptr));)
+    menus += IsWindowVisible(menu);
+  return menus;
+}
+
+TEST(RunningProgram, TrayIconThroughAStartingShellHookSettingsDesktopPasteMenuAndExit) {
   SKIP_OUTSIDE_THE_TEST_PREFIX();
   RegDeleteTreeW(HKEY_CURRENT_USER, SETTINGS_KEY);
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, RUN_KEY, RUN_VALUE);
   const DWORD off = 0;
-  RegSetKeyValueW(HKEY_CURRENT_USER, SETTINGS_KEY, SETTINGS_ENABLED_VALUE, REG_DWORD, &off,
-                  sizeof(off));
+  RegSetKeyValueW(HKEY_CURRENT_USER, SETTINGS_KEY, SETTINGS_ENABLED_VALUE, REG_DWORD, &off, 4);
   const Image image = PatternImage(40, 24);
   ASSERT_TRUE(PutImageOnClipboard(image));
-  auto shell = std::make_unique<StartingNotificationArea>();
+  StartingNotificationArea shell;
   const Dropleaf program;
-  HWND hidden = program.hidden;
+  const HWND hidden = program.hidden;
   ASSERT_NE(hidden, nullptr);
   const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
-  SendMessageTimeoutW(HWND_BROADCAST, taskbarCreated, 0, 0, SMTO_ABORTIFHUNG, 3000, nullptr);
-  auto command = [&](UINT id) {  // carried out when the call returns
-    return SendMessageTimeoutW(hidden, WM_COMMAND, id, 0, SMTO_NORMAL, 5000, nullptr) != 0;
+  auto broadcastTaskbarCreated = [&] {
+    SendMessageTimeoutW(HWND_BROADCAST, taskbarCreated, 0, 0, SMTO_ABORTIFHUNG, 3000, nullptr);
   };
+  broadcastTaskbarCreated();  // as early as it can come
 
   // The shell refused the icon at first: it is asked again until it has it, then no more.
-  ASSERT_TRUE(WaitUntil([&] { return shell->present; }, 4 * TRAY_RETRY_MS + 2000));
-  const int adds = shell->adds;
+  ASSERT_TRUE(WaitUntil([&] { return shell.present; }, 4 * TRAY_RETRY_MS + 2000));
+  const int adds = shell.adds;
   PumpMessagesFor(TRAY_RETRY_MS + 500);
-  EXPECT_EQ(shell->adds, adds) << "no add after the shell took the icon";
-  EXPECT_EQ(shell->calls.back().tip, L"Dropleaf - 已暂停") << "the stored switch's tooltip";
+  EXPECT_EQ(shell.adds, adds) << "no add after the shell took the icon";
+  EXPECT_EQ(shell.addedTip, L"Dropleaf - 已暂停") << "the stored switch's tooltip";
 
   {  // The hook takes Ctrl+V over a folder window only with an image, pasting on and the
      // focus outside a text box, where the text is pasted instead.
@@ -231,8 +202,8 @@ TEST(RunningProgram, TrayIconThroughAStartingShellHookMenuDesktopPasteAndAPrompt
       return folder.vKeyDowns + fileList.vKeyDowns;
     };
     EXPECT_EQ(press(folder.Get()), 1) << "pasting off";
-    ASSERT_TRUE(command(IDM_TOGGLE_ENABLED));
-    EXPECT_EQ(StoredSwitch(), 1u);
+    ASSERT_TRUE(program.Command(IDM_TOGGLE_ENABLED));
+    EXPECT_EQ(Stored(SETTINGS_KEY, SETTINGS_ENABLED_VALUE), L"1");
     EXPECT_EQ(press(folder.Get()), 1) << "swallowed";
     EXPECT_EQ(press(fileList.Get()), 1) << "swallowed in the file list";
     ASSERT_TRUE(PutImageOnClipboard(image, L"重命名"));
@@ -245,11 +216,17 @@ TEST(RunningProgram, TrayIconThroughAStartingShellHookMenuDesktopPasteAndAPrompt
     ASSERT_TRUE(PutImageOnClipboard(image));
   }
 
-  // Ctrl+V on the desktop window itself saves into the Desktop folder.
+  // Run at sign-in: the program's quoted path, then nothing.
+  ASSERT_TRUE(program.Command(IDM_TOGGLE_AUTOSTART));
+  EXPECT_EQ(Stored(RUN_KEY, RUN_VALUE), L"\"" + BuildFolder() + L"Dropleaf.exe\"");
+  ASSERT_TRUE(program.Command(IDM_TOGGLE_AUTOSTART));
+  EXPECT_EQ(Stored(RUN_KEY, RUN_VALUE), L"none");
+
+  // Ctrl+V on the desktop window itself saves into the Desktop folder. Clicked, as a user
+  // would: SetForegroundWindow does not take the focus from a window of the desktop's own
+  // thread (the taskbar).
   const std::wstring desktop = KnownDesktop();
   const size_t before = FilesIn(desktop, L"Screenshot_").size();
-  // Clicked, as a user would: a window of the desktop's own thread (the taskbar) may be in
-  // front, and SetForegroundWindow does not take the focus from it.
   SetCursorPos(700, 300);
   for (DWORD button : {MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP}) {
     INPUT click = {};
@@ -268,7 +245,7 @@ TEST(RunningProgram, TrayIconThroughAStartingShellHookMenuDesktopPasteAndAPrompt
 
   // Every change of the icon keeps the standard tooltip, the paste's balloon included.
   bool balloon = false;
-  for (const auto& call : shell->calls) {
+  for (const auto& call : shell.calls) {
     if (call.message != NIM_MODIFY) continue;
     EXPECT_TRUE(call.flags & NIF_SHOWTIP) << std::hex << call.flags;
     balloon |= (call.flags & NIF_INFO) != 0;
@@ -277,15 +254,13 @@ TEST(RunningProgram, TrayIconThroughAStartingShellHookMenuDesktopPasteAndAPrompt
 
   // Explorer restarts, again and again: its new notification area announces itself, and the
   // icon is back each time, with the tooltip of the switch (off again by now).
-  shell.reset();
-  ASSERT_TRUE(command(IDM_TOGGLE_ENABLED));
+  ASSERT_TRUE(program.Command(IDM_TOGGLE_ENABLED));
   for (int restart = 0; restart < 5; ++restart) {
-    EXPECT_FALSE(IconCall(hidden)) << restart;
-    SendMessageTimeoutW(HWND_BROADCAST, taskbarCreated, 0, 0, SMTO_ABORTIFHUNG, 3000, nullptr);
-    EXPECT_TRUE(IconCall(hidden)) << restart;
-    if (restart < 4) IconCall(hidden, NIM_DELETE);
+    IconCall(hidden, NIM_DELETE);
+    broadcastTaskbarCreated();
+    EXPECT_TRUE(IconCall(hidden, NIM_MODIFY)) << restart;
+    EXPECT_EQ(shell.addedTip, L"Dropleaf - 已暂停") << restart;
   }
-  EXPECT_EQ(HoverTrayIcon(), L"Dropleaf - 已暂停");
 
   // One right click sends two events; the second comes while the menu is open.
   PostMessageW(hidden, WM_TRAYICON, 0, MAKELPARAM(WM_RBUTTONUP, TRAY_ICON_ID));
@@ -301,7 +276,7 @@ TEST(RunningProgram, TrayIconThroughAStartingShellHookMenuDesktopPasteAndAPrompt
   PostMessageW(hidden, WM_COMMAND, IDM_EXIT, 0);
   EXPECT_EQ(program.ExitCode(5000), 0);
   EXPECT_LT(NowMs() - start, 1000) << "nothing in flight: the exit is prompt";
-  EXPECT_FALSE(IconCall(hidden)) << "no icon is left behind";
+  EXPECT_FALSE(shell.present) << "no icon is left behind";
   TestWindow folder(L"CabinetWClass");
   SendCtrlV();
   EXPECT_EQ(folder.vKeyDowns, 1) << "after exit the keystroke reaches the window";

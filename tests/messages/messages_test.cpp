@@ -3,10 +3,8 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include <random>
-
-#include "core/app_state.h"
 #include "app/tray_menu.h"
+#include "core/app_state.h"
 #include "messages/feed_worker.h"
 #include "messages/message_window.h"
 #include "messages/open_message.h"
@@ -54,6 +52,8 @@ TEST(FeedParsing, LimitsAtTheEdgeAndOneBeyond) {
       {line, line.substr(0, 27) + "g" + line.substr(28)},             // id: hex only
       {line + "\n" + line, line + "\n\n" + line},                     // no empty line
       {bytes65536, bytes65536 + "x"},                                 // feed bytes
+      {line, line.substr(0, line.size() - 1)},                        // three bars
+      {Line(Id(1), "1", "\xC3\xA9"), Line(Id(1), "1", "\xC3")},       // whole UTF-8
   };
   for (const auto& [atLimit, beyond] : limits) {
     EXPECT_FALSE(Parse(atLimit).empty()) << atLimit.substr(0, 80);
@@ -66,33 +66,7 @@ TEST(FeedParsing, LimitsAtTheEdgeAndOneBeyond) {
   EXPECT_EQ(records[0].title, L"消息");
 }
 
-// Mutated feeds never crash the parser nor yield a record that breaks the rules.
-TEST(FeedParsing, MutatedFeedsNeverYieldBadRecords) {
-  std::mt19937 random(20240611u);
-  const std::string titles[] = {"t", "\xE6\xB6\x88", "\xF0\x9F\x98\x80", std::string(160, 'z')};
-  const std::string interesting = "|\n\r0189afAF=+/-\\\" \x80\xC3\xF0";
-  size_t accepted = 0;
-  for (int round = 0; round < 3000; ++round) {
-    std::string feed;
-    for (unsigned i = 0, lines = 1 + random() % 4; i < lines; ++i)
-      feed += Line(Id(random()), std::to_string(random() % 100000000), titles[random() % 4]) + "\n";
-    for (unsigned m = 0, count = 1 + random() % 3; m < count && !feed.empty(); ++m) {
-      const size_t at = random() % feed.size(), op = random() % 3;
-      const char c = interesting[random() % interesting.size()];
-      op == 0 ? void(feed[at] = c) : op == 1 ? void(feed.insert(at, 1, c)) : void(feed.resize(at));
-    }
-    const auto records = Parse(feed);
-    for (const MessageRecord& record : records) {
-      ASSERT_TRUE(IsValidMessageId(record.id)) << record.id;
-      ASSERT_TRUE(record.revision <= 99999999 && !record.title.empty() &&
-                  record.title.size() <= 160);
-    }
-    accepted += !records.empty();
-  }
-  EXPECT_GT(accepted, 100u) << "the mutations must leave some feeds whole";
-}
-
-class Messages : public testing::Test {  // a clean read state; no refresh reaches the network
+class Messages : public testing::Test {  // a clean read state; no refresh unless asked for
  protected:
   void SetUp() override {
     AppState.feedStopRequested.exchange(true);
@@ -110,7 +84,7 @@ TEST_F(Messages, ReadStatePersistsCutsToWholeTokensAndLoadsOnlyAPlainString) {
 
   // 20,000 bytes stay; 20,001 are cut after the first ";" of the last 16,000, and the token
   // just added survives even behind a foreign value.
-  std::string tokens(20000 - 31, 'x');
+  std::string tokens(20000 - 31, 'x'), foreign(19990, 'x');
   tokens[3000] = ';';
   EXPECT_TRUE(AppendReadStateToken(tokens, Id(2) + ":1;"));
   EXPECT_EQ(tokens.size(), 20000u) << "nothing cut";
@@ -119,14 +93,12 @@ TEST_F(Messages, ReadStatePersistsCutsToWholeTokensAndLoadsOnlyAPlainString) {
   const std::string whole = tokens + Id(3) + ":22;";
   EXPECT_TRUE(AppendReadStateToken(tokens, Id(3) + ":22;"));
   EXPECT_EQ(tokens, whole.substr(15001));
-  std::string foreign(19990, 'x');
   EXPECT_TRUE(AppendReadStateToken(foreign, Id(4) + ":4;"));
   EXPECT_EQ(foreign, Id(4) + ":4;");
 
   // Only a REG_SZ of at most 24,000 bytes loads: not an expandable one, not a larger one.
-  const std::string token = Id(5) + ":5;", large(24000, 'y');
-  for (const auto& [type, text] :
-       {std::pair<DWORD, std::string>{REG_EXPAND_SZ, token}, {REG_SZ, large}}) {
+  for (const auto& [type, text] : {std::pair<DWORD, std::string>{REG_EXPAND_SZ, Id(5) + ":5;"},
+                                   {REG_SZ, std::string(24000, 'y')}}) {
     RegSetKeyValueA(HKEY_CURRENT_USER, READ_STATE_KEY_PATH, READ_STATE_VALUE_NAME, type,
                     text.c_str(), DWORD(text.size() + 1));
     ReadStateStore.tokens.clear();
@@ -149,15 +121,28 @@ std::wstring ListLines() {  // one line each
   return lines;
 }
 
+// The tray menu's entries as "label [checked]" lines.
+std::wstring MenuLines(HMENU menu) {
+  std::wstring lines;
+  wchar_t label[64];
+  for (int i = 0, n = GetMenuItemCount(menu); i < n; ++i) {
+    GetMenuStringW(menu, i, label, 64, MF_BYPOSITION);
+    lines += label + std::wstring(GetMenuState(menu, i, MF_BYPOSITION) & MF_CHECKED ? L" ✓" : L"");
+    lines += L"\n";
+  }
+  DestroyMenu(menu);
+  return lines;
+}
+
 // The screen under a window, as a PNG in <build>/artifacts for the README.
 void SaveScreenshot(HWND window, const wchar_t* name) {
   RECT rect;
   GetWindowRect(window, &rect);
+  const int width = rect.right - rect.left, height = rect.bottom - rect.top;
   HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, rect.right - rect.left, rect.bottom - rect.top);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
   HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, rect.right - rect.left, rect.bottom - rect.top, screen, rect.left, rect.top,
-         SRCCOPY);
+  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
   SelectObject(memory, old);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
@@ -171,16 +156,26 @@ void SaveScreenshot(HWND window, const wchar_t* name) {
 
 std::wstring openedPage;
 
-TEST_F(Messages, WindowListsMarksStatusOpensAPageAndTheTrayMenuCountsUnread) {
+TEST_F(Messages, WindowListsMarksRefreshesOpensAPageAndTheTrayMenuCountsUnread) {
   TestWindow hidden(L"Dropleaf.Test.Hidden", HWND_MESSAGE);
+  int feedDone = 0;
+  hidden.onMessage = [&](UINT message, WPARAM) {
+    if (message == WM_FEED_DONE) ++feedDone, OnFeedDone();
+  };
   messagePageOpener = [](HWND, const std::wstring& page) { openedPage = page; };
   FeedState.messages = {{Id(1), 1, L"Dropleaf 0.2.1 新版本发布"},
                         {Id(2), 2, L"使用技巧：粘贴截图到桌面"},
                         {Id(3), 0, L"服务器维护通知"}};
   MarkMessageRead(FeedState.messages[1]);
 
-  // The tray menu counts the unread messages; its picture is taken while it is open.
-  AppState.hiddenWindow = hidden.Get();
+  // The menu's check marks follow the switch and run-at-sign-in, each both ways, and its
+  // message-centre entry counts the unread messages; a picture is taken while it is open.
+  const std::wstring rest = L"\n使用说明\n问题反馈\n";
+  EXPECT_EQ(MenuLines(BuildTrayMenu(true, false, 0)),
+            L"启用图片粘贴 ✓\n开机自动运行\n" + rest + L"消息中心\n\n退出\n");
+  EXPECT_EQ(MenuLines(BuildTrayMenu(false, true, 12)),
+            L"启用图片粘贴\n开机自动运行 ✓\n" + rest + L"消息中心（12 条未读）\n\n退出\n");
+  EXPECT_EQ(CountUnreadMessages(), 2u);
   AppState.pastingEnabled.exchange(true);
   SetTimer(hidden.Get(), 1, 700, [](HWND window, UINT, UINT_PTR id, DWORD) {
     KillTimer(window, id);
@@ -188,7 +183,6 @@ TEST_F(Messages, WindowListsMarksStatusOpensAPageAndTheTrayMenuCountsUnread) {
     EndMenu();
   });
   ShowTrayMenu(hidden.Get());
-  EXPECT_EQ(MessageCentreMenuLabel(CountUnreadMessages()), L"消息中心（2 条未读）");
 
   OpenMessageWindow(hidden.Get());
   ASSERT_NE(AppState.messageWindow, nullptr);
@@ -209,11 +203,12 @@ TEST_F(Messages, WindowListsMarksStatusOpensAPageAndTheTrayMenuCountsUnread) {
   SendMessageW(AppState.messageWindow, WM_COMMAND, IDC_MARK_ALL_READ, 0);
   EXPECT_EQ(CountUnreadMessages(), 0u);
 
-  // A failed refresh keeps the lines and says so; a good empty one empties them.
+  // Refresh asks the service (which the test prefix does not reach): the failure keeps the
+  // lines and says so; a good empty feed empties them.
+  AppState.feedStopRequested.exchange(false);
   SendMessageW(AppState.messageWindow, WM_COMMAND, IDC_REFRESH, 0);
   EXPECT_EQ(Text(messageStatusLine), L"正在加载…");
-  FeedState.fetchOk = false;
-  OnFeedDone();
+  EXPECT_TRUE(WaitUntil([&] { return feedDone == 1 && !FeedState.refreshRunning; }, 12000));
   EXPECT_EQ(Text(messageStatusLine), L"消息暂时无法加载，请点击刷新重试。");
   EXPECT_EQ(ListLines(), L"Dropleaf 0.2.1 新版本发布\n使用技巧：粘贴截图到桌面\n服务器维护通知\n");
   FeedState.fetchOk = true;
@@ -222,6 +217,7 @@ TEST_F(Messages, WindowListsMarksStatusOpensAPageAndTheTrayMenuCountsUnread) {
   EXPECT_EQ(ListLines(), L"");
   SendMessageW(AppState.messageWindow, WM_CLOSE, 0, 0);
   EXPECT_EQ(AppState.messageWindow, nullptr);
+  StopFeedWorker();
 }
 
 }  // namespace

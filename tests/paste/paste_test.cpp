@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/app_state.h"
+#include "paste/output_naming.h"
 #include "paste/paste_operation.h"
 #include "paste/png_encoder.h"
 #include "tests/paste/fake_shell_windows.h"
@@ -25,7 +26,8 @@ class Paste : public testing::Test {
  protected:
   void SetUp() override {
     AppState.hiddenWindow = hidden.Get();
-    ASSERT_TRUE(PutImageOnClipboard(image));
+    // Screenshots often carry alpha bytes of 0 that mean nothing: the PNG is opaque.
+    ASSERT_TRUE(PutImageOnClipboard(PatternImage(37, 21, 0)));
   }
   // The outcome's balloon as "title | text | icon".
   std::wstring PasteInto(HWND target) {
@@ -165,7 +167,16 @@ TEST_F(Paste, OntoTheDesktopTwiceInOneSecondAndTheWarnings) {
   EXPECT_EQ(PasteInto(progman.Get()), L"Dropleaf | 剪贴板中没有可保存的图片。 | 2");
 }
 
-TEST(SaveRules, AFileThatAppearsUnderTheChosenNameIsNeverOverwritten) {
+TEST(SaveRules, TheNameComesFromTheLocalTimeAndAFileUnderItIsNeverOverwritten) {
+  const SYSTEMTIME time = {2025, 3, 5, 14, 9, 15, 2, 0};  // Friday 2025-03-14 09:15:02
+  auto plainTaken = [](const std::wstring& path) {
+    return path == L"C:\\Screenshot_20250314_091502.png";
+  };
+  EXPECT_EQ(ChooseOutputPathAt(L"C:\\", time, plainTaken), L"C:\\Screenshot_20250314_091502_2.png");
+  EXPECT_EQ(ChooseOutputPathAt(L"C:\\x", time, plainTaken),
+            L"C:\\x\\Screenshot_20250314_091502.png");
+  EXPECT_EQ(ChooseOutputPathAt(L"C:\\", time, [](const std::wstring&) { return true; }), L"");
+
   const std::wstring taken = BuildFolder() + L"paste-taken.png";
   HANDLE file = CreateFileW(taken.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   DWORD written = 0;

@@ -75,12 +75,12 @@ void SendCtrlV() {
   }
 }
 
-Image PatternImage(int width, int height) {
+Image PatternImage(int width, int height, uint32_t alpha) {
   Image image{width, height, {}};
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       uint32_t b = (x * 7 + y * 3) & 0xFF, g = (x * y + 11) & 0xFF, r = (255 - x * 5 + y) & 0xFF;
-      image.pixels.push_back(0xFF000000u | (r << 16) | (g << 8) | b);
+      image.pixels.push_back(alpha << 24 | r << 16 | g << 8 | b);
     }
   }
   return image;

@@ -44,7 +44,8 @@ struct Image {
   int height = 0;
   std::vector<uint32_t> pixels;
 };
-Image PatternImage(int width, int height);  // opaque colours varying in both directions
+// Colours varying in both directions, with one alpha value (opaque unless told).
+Image PatternImage(int width, int height, uint32_t alpha = 0xFF);
 Image DecodeImageFile(const std::wstring& path, UINT frame = 0);  // WIC, as 32bppBGRA
 // As CF_DIB, and CF_UNICODETEXT too when `text` is not empty.
 bool PutImageOnClipboard(const Image& image, const std::wstring& text = L"");
