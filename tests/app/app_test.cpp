@@ -38,19 +38,17 @@ TEST(HookDecision, OnlyAFreshPlainCtrlVWithAnImageOverExplorerOrTheDesktopIsTake
   }
 }
 
-// The hook runs on its own thread: typing elsewhere never waits for a busy user-interface
-// thread (a long paste), and no key event is lost to the system's hook time-out. A fresh
-// hook replaces it every 20 ms here: no key is lost or seen twice across the swaps.
+// The hook runs on its own thread: typing into another program's window never waits while
+// the user-interface thread is busy (a long paste), and a fresh hook replacing it every 20 ms
+// loses no key and sees none twice.
 TEST(KeyboardHookThread, TypingIsNotDelayedWhileTheUserInterfaceThreadIsBusy) {
   TestWindow hidden(L"Dropleaf.Test.Hidden", HWND_MESSAGE);
   AppState.pastingEnabled.exchange(true);
   AppState.clipboardHasImage.exchange(true);
   ASSERT_TRUE(StartKeyboardHookThread(hidden.Get(), 20));
-  // A folder window on a thread of its own, like another program's: it types five A keys
-  // while this thread sleeps in a posted job, each key's delay noted.
   std::atomic<HWND> folderWindow{nullptr};
-  std::atomic<bool> busy{false}, done{false};
-  std::vector<long long> delays;
+  std::atomic<bool> done{false};
+  std::vector<long long> delays;  // of five A keys typed while this thread sleeps
   int vKeyDowns = 0;
   std::thread folderThread([&] {
     TestWindow folder(L"CabinetWClass");
@@ -59,7 +57,6 @@ TEST(KeyboardHookThread, TypingIsNotDelayedWhileTheUserInterfaceThreadIsBusy) {
       if (message == WM_KEYDOWN && key == 'A') delays.push_back(NowMs() - sent);
     };
     folderWindow = folder.Get();
-    WaitUntil([&] { return busy.load(); }, 5000);
     for (int key = 0; key < 5; ++key) {
       INPUT input[2] = {};
       input[0].type = input[1].type = INPUT_KEYBOARD;
@@ -73,19 +70,14 @@ TEST(KeyboardHookThread, TypingIsNotDelayedWhileTheUserInterfaceThreadIsBusy) {
     vKeyDowns = folder.vKeyDowns;
   });
   ASSERT_TRUE(WaitUntil([&] { return folderWindow.load() != nullptr; }, 5000));
-  SetForegroundWindow(folderWindow);
-  hidden.onMessage = [&](UINT message, WPARAM) {
-    if (message == WM_APP + 100) busy = true, Sleep(3000);
-  };
-  PostMessageW(hidden.Get(), WM_APP + 100, 0, 0);
-  PumpMessagesFor(100);
+  Sleep(2500);  // busy
   SendCtrlV();  // right after the busy spell: still taken
   EXPECT_TRUE(WaitUntil([&] { return hidden.pasteRequests == 1; }, 2000));
+  PumpMessagesFor(300);
+  EXPECT_EQ(hidden.pasteRequests, 1) << "one press, one request";
   EXPECT_EQ(hidden.lastTarget, folderWindow.load());
   done = true;
   folderThread.join();
-  PumpMessagesFor(300);
-  EXPECT_EQ(hidden.pasteRequests, 1) << "one press, one request";
   StopKeyboardHookThread();
   EXPECT_EQ(vKeyDowns, 0) << "the V key-down was swallowed";
   ASSERT_EQ(delays.size(), 5u);
@@ -94,18 +86,18 @@ TEST(KeyboardHookThread, TypingIsNotDelayedWhileTheUserInterfaceThreadIsBusy) {
 
 // The icon group: every size, the 256-pixel image PNG-compressed, and the file decodes.
 TEST(IconGroup, EverySizeIsThereTheLargestAsPngAndTheFileDecodes) {
-  const BYTE* group = static_cast<const BYTE*>(LockResource(LoadResource(
-      nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(IDI_APP_ICON), RT_GROUP_ICON))));
-  ASSERT_NE(group, nullptr);
-  ASSERT_EQ(group[4], 9);  // the count of images
+  auto resource = [](WORD id, LPCWSTR type) {
+    return static_cast<const BYTE*>(
+        LockResource(LoadResource(nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(id), type))));
+  };
+  const BYTE* group = resource(IDI_APP_ICON, RT_GROUP_ICON);
+  ASSERT_TRUE(group && group[4] == 9);  // the count of images
   const int sizes[] = {16, 20, 24, 32, 40, 48, 64, 128, 256};
   for (int i = 0; i < 9; ++i) {
     const BYTE* entry = group + 6 + 14 * i;  // width, height, ..., the image's id last
     EXPECT_EQ(entry[0] ? entry[0] : 256, sizes[i]);
-    const WORD id = WORD(entry[12] | entry[13] << 8);
-    const char* image = static_cast<const char*>(
-        LockResource(LoadResource(nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(id), RT_ICON))));
-    EXPECT_EQ(std::string(image, 4) == "\x89PNG", sizes[i] == 256) << sizes[i];
+    const BYTE* image = resource(WORD(entry[12] | entry[13] << 8), RT_ICON);
+    EXPECT_EQ(memcmp(image, "\x89PNG", 4) == 0, sizes[i] == 256) << sizes[i];
     EXPECT_EQ(DecodeImageFile(BuildFolder() + L"resources\\dropleaf.ico", i).width, sizes[i]);
   }
 }

@@ -108,17 +108,11 @@ void WaitForTheServiceToBeFree() {
   EXPECT_TRUE(WaitUntil([] { return !Call(Scenario("good")).empty(); }, 30000));
 }
 
-// Silence ends an exchange after 3 s; a server that trickles its body, at the 10-second
-// deadline of the whole exchange.
-TEST(FeedRequest, SilenceAndATrickleEndInTime) {
-  for (const auto& [scenario, least, most] :
-       {std::make_tuple("slow", 2500, 4400), std::make_tuple("dribblebody", 9000, 11000)}) {
-    const long long start = NowMs();
-    EXPECT_EQ(Call(Scenario(scenario)), "") << scenario;
-    const long long took = NowMs() - start;
-    EXPECT_TRUE(took >= least && took <= most) << scenario << " " << took;
-  }
-  WaitForTheServiceToBeFree();
+// Silence ends an exchange after 3 s.
+TEST(FeedRequest, SilenceEndsAnExchangeAfterThreeSeconds) {
+  const long long start = NowMs();
+  EXPECT_EQ(Call(Scenario("slow")), "");
+  EXPECT_TRUE(NowMs() - start >= 2500 && NowMs() - start < 4400) << NowMs() - start;
 }
 
 int feedDone = 0;
@@ -167,19 +161,20 @@ TEST_F(FeedWorker, OnlyAnExactOkMarkerReplacesTheListAndEachRequestStartsOneExch
   EXPECT_EQ(RequestCount("delayed"), before + 1);
 }
 
-// Exit waits about a second for an exchange in flight, never longer, and nothing is
-// handed back afterwards.
+// Exit waits about a second for an exchange in flight, never longer; the exchange, whose
+// server trickles its body, still ends at the 10-second deadline, and hands nothing back.
 TEST_F(FeedWorker, StopDuringATricklingExchangeReturnsPromptlyAndNothingFollows) {
   const int before = RequestCount("dribblebody");
   SetMessageServiceAddress(Scenario("dribblebody"));
+  const long long start = NowMs();
   StartFeedRefresh(window.Get());
   ASSERT_TRUE(WaitUntil([&] { return RequestCount("dribblebody") > before; }, 5000));
-  const long long start = NowMs();
+  const long long stop = NowMs();
   StopFeedWorker();  // what the hidden window's WM_DESTROY does
-  EXPECT_LT(NowMs() - start, 1500);
+  EXPECT_LT(NowMs() - stop, 1500);
   EXPECT_FALSE(AppState.feedWorker.joinable());
-  EXPECT_TRUE(WaitUntil([] { return !FeedState.refreshRunning; }, 12000))
-      << "ended at the deadline";
+  EXPECT_TRUE(WaitUntil([] { return !FeedState.refreshRunning; }, 12000));
+  EXPECT_TRUE(NowMs() - start >= 9000 && NowMs() - start <= 11000) << NowMs() - start;
   PumpMessagesFor(300);
   EXPECT_EQ(feedDone, 0);
   EXPECT_EQ(FeedState.messages.size(), 1u);

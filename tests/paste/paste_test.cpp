@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <list>
+
 #include "core/app_state.h"
 #include "paste/output_naming.h"
 #include "paste/paste_operation.h"
@@ -44,63 +46,48 @@ class Paste : public testing::Test {
     EXPECT_TRUE(!files.empty() && DecodeImageFile(folder + files[0]).pixels == image.pixels);
     return files.empty() ? L"" : files[0];
   }
-  HWND Tab() {
-    TestWindow tabClass(L"ShellTabWindowClass", HWND_MESSAGE);  // registers the class
-    return CreateWindowExW(0, L"ShellTabWindowClass", L"", WS_CHILD | WS_VISIBLE, 0, 0, 9, 9,
-                           frame.Get(), nullptr, nullptr, nullptr);
-  }
+  HWND Tab() { return tabs.emplace_back(L"ShellTabWindowClass", frame.Get()).Get(); }
 
   TestWindow hidden{L"Dropleaf.Test.Hidden", HWND_MESSAGE};
   TestWindow frame{L"CabinetWClass"};
+  std::list<TestWindow> tabs;
   const Image image = PatternImage(37, 21);
   const std::wstring a = CleanFolder(BuildFolder() + L"paste-a\\");
   const std::wstring b = CleanFolder(BuildFolder() + L"paste-b\\");
 };
 
+// Entries that show no existing folder are skipped; a tabbed frame's active tab alone counts.
 TEST_F(Paste, IntoTheActiveTabsFolderWithTheFileSelectedThereAndNoOtherWindowAsked) {
   HWND tab0 = Tab(), tab1 = Tab();
   TestWindow otherFrame(L"CabinetWClass");
-  std::vector<FakeShellEntry> entries = {{otherFrame.Get(), nullptr, b},
-                                         {frame.Get(), tab0, a},
-                                         {frame.Get(), tab1, b},
-                                         {otherFrame.Get(), nullptr, a}};
+  std::vector<FakeShellEntry> entries = {
+      {otherFrame.Get(), nullptr, b},
+      {frame.Get(), nullptr, L"", L"about:blank"},
+      {frame.Get(), nullptr, L"", L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}"},
+      {frame.Get(), nullptr, a + L"gone"},
+      {frame.Get(), tab0, a},
+      {frame.Get(), tab1, b},
+      {otherFrame.Get(), nullptr, a}};
   {  // A third tab in front that no entry reports: any folder could be the wrong one.
-    HWND unreported = Tab();
-    SetWindowPos(unreported, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetWindowPos(Tab(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     FakeShellWindows shell(entries);
     EXPECT_EQ(PasteInto(frame.Get()), kFolderWarning);
     EXPECT_EQ(FilesIn(a, L"Screenshot_").size() + FilesIn(b, L"Screenshot_").size(), 0u);
-    DestroyWindow(unreported);
+    tabs.pop_back();
   }
   for (HWND active : {tab1, tab0, HWND(nullptr)}) {
     if (active) SetWindowPos(active, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    if (!active) DestroyWindow(tab0), DestroyWindow(tab1), entries.erase(entries.begin() + 2);
-    FakeShellEntry& shown = entries[active == tab1 ? 2 : 1];  // no tabs: the first of the frame
-    entries[1].selected.clear(), entries[2].selected.clear(), CleanFolder(shown.folder);
+    if (!active) tabs.clear();  // no tabs: the frame's first entry that shows a folder
+    FakeShellEntry& shown = entries[active == tab1 ? 5 : 4];
+    entries[4].selected.clear(), entries[5].selected.clear(), CleanFolder(shown.folder);
     FakeShellWindows shell(entries);
     ASSERT_TRUE(shell.Registered());
     const std::wstring balloon = PasteInto(frame.Get()), name = SavedImageIn(shown.folder);
     EXPECT_EQ(balloon, kSaved + name + L" | 1");
     EXPECT_EQ(shown.selected, std::vector<std::wstring>{shown.folder + name + L" 0x1D"});
-    EXPECT_EQ(entries[1].selected.size() + entries[2].selected.size(), 1u) << "one view only";
+    EXPECT_EQ(entries[4].selected.size() + entries[5].selected.size(), 1u) << "one view only";
   }
-  EXPECT_EQ(entries[0].urlReads, 0) << "another window's location is never read";
-}
-
-TEST_F(Paste, EntriesThatShowNoExistingFolderAreSkipped) {
-  std::vector<FakeShellEntry> entries = {
-      {frame.Get(), nullptr, L"", L"about:blank"},
-      {frame.Get(), nullptr, L"", L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}"},
-      {frame.Get(), nullptr, a + L"gone"},
-      {frame.Get(), nullptr, b}};
-  {
-    FakeShellWindows shell(entries);
-    EXPECT_EQ(PasteInto(frame.Get()).rfind(kSaved, 0), 0u);
-    SavedImageIn(b);
-  }
-  entries.pop_back();
-  FakeShellWindows shell(entries);
-  EXPECT_EQ(PasteInto(frame.Get()), kFolderWarning);
+  EXPECT_EQ(entries[0].urlReads + entries[6].urlReads, 0) << "no other window's location read";
 }
 
 // The view's folder is matched by its path, whatever its item-ID list, and a view that lists
