@@ -6,7 +6,7 @@
 namespace {
 
 constexpr DWORD VK_V_KEY = 0x56;
-constexpr int kMaxFocusDepth = 32;  // a focus chain deeper than any real window's
+constexpr size_t kMaxFocusDepth = 32;  // a focus chain deeper than any real window's
 
 HWND pasteRequestWindow = nullptr;
 
