@@ -1,7 +1,7 @@
 #include "messages/feed_request.h"
 
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
