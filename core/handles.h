@@ -21,6 +21,11 @@ class UniqueHandle {
     Reset();
     return &handle_;
   }
+  Handle Release() {  // hands the handle over; nothing is freed here any more
+    Handle handle = handle_;
+    handle_ = nullptr;
+    return handle;
+  }
   void Reset(Handle handle = nullptr) {
     if (handle_) Free(handle_);
     handle_ = handle;

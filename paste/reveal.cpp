@@ -38,14 +38,11 @@ void CALLBACK RetrySelection(HWND, UINT, UINT_PTR, DWORD) {
 }
 
 // Selects at once, or again on a timer: the user-interface thread never waits for the view.
-void SelectOrRetry(ComPtr<IShellView> view, LPITEMIDLIST child) {
+void SelectOrRetry(ComPtr<IShellView> view, ScopedIdList& child) {
   DropPendingSelection();  // a newer paste's selection supersedes an older one
-  if (SUCCEEDED(view->SelectItem(static_cast<PCUITEMID_CHILD>(child), kSelectFlags))) {
-    ILFree(child);
-    return;
-  }
+  if (SUCCEEDED(view->SelectItem(static_cast<PCUITEMID_CHILD>(child.Get()), kSelectFlags))) return;
   pending.view = std::move(view);
-  pending.child.Reset(child);
+  pending.child.Reset(child.Release());
   pending.attemptsLeft = kSelectAttempts - 1;
   pending.timer = SetTimer(nullptr, 0, kSelectRetryMs, RetrySelection);
   if (!pending.timer) DropPendingSelection();
@@ -86,25 +83,17 @@ bool ReadView(const FrameShellWindow& entry, ComPtr<IShellView>& view, ScopedIdL
 
 // The file's item-ID as the view's folder names it: parsed by that folder (bound here from
 // the view's own item-ID list), so it is right in the view's namespace, be it the Desktop
-// root, a known folder reached through This PC or a library. Null when it cannot be had.
-LPITEMIDLIST ChildOfFolder(PCIDLIST_ABSOLUTE folder, const wchar_t* name) {
+// root, a known folder reached through This PC or a library. False when it cannot be had.
+bool ChildOfFolder(PCIDLIST_ABSOLUTE folder, const wchar_t* name, ScopedIdList& child) {
   ComPtr<IShellFolder> shellFolder;
   HRESULT bound = ILIsEmpty(folder)
                       ? SHGetDesktopFolder(&shellFolder)
                       : SHBindToObject(nullptr, folder, nullptr, IID_PPV_ARGS(&shellFolder));
-  if (FAILED(bound) || !shellFolder) return nullptr;
+  if (FAILED(bound) || !shellFolder) return false;
   std::wstring parsable(name);
-  LPITEMIDLIST child = nullptr;
-  if (FAILED(shellFolder->ParseDisplayName(nullptr, nullptr, &parsable[0], nullptr, &child,
-                                           nullptr)) ||
-      !child) {
-    return nullptr;
-  }
-  if (!ILIsChild(child)) {  // not an item of this folder
-    ILFree(child);
-    return nullptr;
-  }
-  return child;
+  return SUCCEEDED(shellFolder->ParseDisplayName(nullptr, nullptr, &parsable[0], nullptr,
+                                                 child.Put(), nullptr)) &&
+         ILIsChild(child.Get());  // an item of this folder itself
 }
 
 }  // namespace
@@ -127,9 +116,8 @@ void RevealSavedFile(HWND targetWindow, const std::wstring& path) {
     ComPtr<IShellView> view;
     ScopedIdList shown;
     if (!ReadView(entry, view, shown) || !SameFolder(FileSystemPath(shown.Get()), folder)) continue;
-    if (LPITEMIDLIST child = ChildOfFolder(shown.Get(), name)) {
-      SelectOrRetry(std::move(view), child);
-    }
+    ScopedIdList child;
+    if (ChildOfFolder(shown.Get(), name, child)) SelectOrRetry(std::move(view), child);
     return;
   }
 }
