@@ -51,7 +51,9 @@ bool FocusIsInTextBox(HWND foreground) {
        window = GetAncestor(window, GA_PARENT)) {
     classes.push_back(GetWindowClassName(window));
   }
-  return IsTextBoxFocus(classes, info.hwndCaret != nullptr);
+  // A caret that shows (blinks), not one merely created: controls without a text caret may
+  // keep a hidden one only to tell accessibility tools where their focus is.
+  return IsTextBoxFocus(classes, info.hwndCaret && (info.flags & GUI_CARETBLINKING));
 }
 
 }  // namespace
