@@ -25,7 +25,7 @@ mkdir -p "$WINEPREFIX"
 /usr/lib/wine/wineserver -p 2>/dev/null || true
 "$root/cmake/wine-run.sh" cmd /c exit >/dev/null 2>&1 || true
 # The README's screenshots, in build/artifacts; not a test, so it decides nothing.
-"$root/cmake/wine-run.sh" "$DROPLEAF_BUILD_DIR/docs/docs_capture.exe" >/dev/null 2>&1 ||
+timeout 60 "$root/cmake/wine-run.sh" "$DROPLEAF_BUILD_DIR/docs/docs_capture.exe" >/dev/null 2>&1 ||
   echo "The screenshots in build/artifacts could not be drawn." >&2
 status=0
 (cd "$DROPLEAF_BUILD_DIR" && ctest --output-on-failure "$@") || status=$?
