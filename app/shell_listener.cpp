@@ -51,7 +51,7 @@ LRESULT CALLBACK ShellListenerProc(HWND window, UINT message, WPARAM wParam, LPA
 
 }  // namespace
 
-bool StartShellListener(HWND owner) {
+void StartShellListener(HWND owner) {
   iconOwner = owner;
   HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW windowClass = {};
@@ -65,7 +65,6 @@ bool StartShellListener(HWND owner) {
                              0, nullptr, nullptr, instance, nullptr);
   if (listener) WTSRegisterSessionNotification(listener, NOTIFY_FOR_THIS_SESSION);
   AddIconOrRetry();
-  return listener != nullptr;
 }
 
 void StopShellListener() {

@@ -9,7 +9,7 @@ inline constexpr wchar_t SHELL_LISTENER_CLASS[] = L"Dropleaf.ShellListener";
 constexpr UINT TRAY_RETRY_MS = 2000;
 
 // Creates the listener first, so no "TaskbarCreated" is missed, then adds the icon of
-// `iconOwner`. False when the listener could not be made (the icon is still tried once).
-bool StartShellListener(HWND iconOwner);
+// `iconOwner` (tried once even when no listener could be made).
+void StartShellListener(HWND iconOwner);
 // Destroys the listener and removes the icon.
 void StopShellListener();
