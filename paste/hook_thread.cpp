@@ -8,7 +8,11 @@
 
 namespace {
 
-constexpr UINT WM_RENEW_HOOK = WM_APP + 1;  // a thread message to the hook thread
+// Thread messages to the hook thread. It ends its loop itself on the second: WM_QUIT is not
+// to be posted from outside (PostQuitMessage exists for it).
+constexpr UINT WM_RENEW_HOOK = WM_APP + 1;
+constexpr UINT WM_STOP_HOOK = WM_APP + 2;
+constexpr int kStopPostAttempts = 50;  // 20 ms apart: a full queue has a second to drain
 
 std::thread hookThread;  // user-interface thread only
 // Written by the hook thread before it signals the installation; read after that signal.
@@ -49,6 +53,8 @@ void RunHookThread(HANDLE installed, UINT renewEveryMs) {
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if (!msg.hwnd && (msg.message == WM_TIMER || msg.message == WM_RENEW_HOOK)) {
       hook = RenewHook(hook);
+    } else if (!msg.hwnd && msg.message == WM_STOP_HOOK) {
+      PostQuitMessage(0);
     } else {
       DispatchMessageW(&msg);
     }
@@ -84,6 +90,15 @@ void RenewKeyboardHook() {
 
 void StopKeyboardHookThread() {
   if (!hookThread.joinable()) return;
-  PostThreadMessageW(hookThreadId, WM_QUIT, 0, 0);
-  hookThread.join();
+  bool told = false;
+  for (int attempt = 0; attempt < kStopPostAttempts && !told; ++attempt) {
+    told = PostThreadMessageW(hookThreadId, WM_STOP_HOOK, 0, 0);
+    if (!told) Sleep(20);
+  }
+  // A thread that cannot be told is not waited for: it ends with the process.
+  if (told) {
+    hookThread.join();
+  } else {
+    hookThread.detach();
+  }
 }

@@ -28,24 +28,30 @@ struct PendingSelection {
 };
 PendingSelection pending;  // user-interface thread only
 
-void CALLBACK RetrySelection(HWND, UINT, UINT_PTR, DWORD) {
-  if (!pending.view) return;
-  if (SUCCEEDED(pending.view->SelectItem(static_cast<PCUITEMID_CHILD>(pending.child.Get()),
-                                         kSelectFlags)) ||
-      --pending.attemptsLeft <= 0) {
-    DropPendingSelection();
-  }
-}
+void CALLBACK RetrySelection(HWND, UINT, UINT_PTR, DWORD);
 
 // Selects at once, or again on a timer: the user-interface thread never waits for the view.
-void SelectOrRetry(ComPtr<IShellView> view, ScopedIdList& child) {
-  DropPendingSelection();  // a newer paste's selection supersedes an older one
-  if (SUCCEEDED(view->SelectItem(static_cast<PCUITEMID_CHILD>(child.Get()), kSelectFlags))) return;
+// The call goes into Explorer, and COM's modal loop dispatches sent messages while it waits:
+// the timer is stopped and the selection held in locals before it, so nothing dispatched
+// meanwhile can run a retry or release what the call uses.
+void SelectOrRetry(ComPtr<IShellView> view, ScopedIdList& child, int attemptsLeft) {
+  DropPendingSelection();  // and a newer paste's selection supersedes an older one
+  if (SUCCEEDED(view->SelectItem(static_cast<PCUITEMID_CHILD>(child.Get()), kSelectFlags)) ||
+      attemptsLeft <= 1 || pending.view) {  // done, given up, or a newer one took over
+    return;
+  }
   pending.view = std::move(view);
   pending.child.Reset(child.Release());
-  pending.attemptsLeft = kSelectAttempts - 1;
+  pending.attemptsLeft = attemptsLeft - 1;
   pending.timer = SetTimer(nullptr, 0, kSelectRetryMs, RetrySelection);
   if (!pending.timer) DropPendingSelection();
+}
+
+void CALLBACK RetrySelection(HWND, UINT, UINT_PTR, DWORD) {
+  if (!pending.view) return;
+  ComPtr<IShellView> view = std::move(pending.view);
+  ScopedIdList child(pending.child.Release());
+  SelectOrRetry(std::move(view), child, pending.attemptsLeft);
 }
 
 std::wstring FileSystemPath(PCIDLIST_ABSOLUTE list) {
@@ -74,8 +80,9 @@ bool ReadView(const FrameShellWindow& entry, ComPtr<IShellView>& view, ScopedIdL
   }
   ComPtr<IFolderView> folderView;
   ComPtr<IPersistFolder2> persist;
-  return shellBrowser && SUCCEEDED(shellBrowser->QueryActiveShellView(&view)) &&
-         SUCCEEDED(view.As(&folderView)) &&
+  // A browser between two folders may answer success with no view.
+  return shellBrowser && SUCCEEDED(shellBrowser->QueryActiveShellView(&view)) && view &&
+         SUCCEEDED(view.As(&folderView)) && folderView &&
          SUCCEEDED(folderView->GetFolder(IID_PPV_ARGS(&persist))) && persist &&
          SUCCEEDED(persist->GetCurFolder(reinterpret_cast<PIDLIST_ABSOLUTE*>(folder.Put()))) &&
          folder.Get();
@@ -117,7 +124,8 @@ void RevealSavedFile(HWND targetWindow, const std::wstring& path) {
     ScopedIdList shown;
     if (!ReadView(entry, view, shown) || !SameFolder(FileSystemPath(shown.Get()), folder)) continue;
     ScopedIdList child;
-    if (ChildOfFolder(shown.Get(), name, child)) SelectOrRetry(std::move(view), child);
+    if (ChildOfFolder(shown.Get(), name, child))
+      SelectOrRetry(std::move(view), child, kSelectAttempts);
     return;
   }
 }

@@ -28,7 +28,9 @@ bool BrowserAt(IShellWindows* windows, long index, ComPtr<IWebBrowser2>& browser
   ComPtr<IDispatch> dispatch;
   HRESULT hr = windows->Item(item, &dispatch);
   VariantClear(&item);
-  if (FAILED(hr) || FAILED(dispatch.As(&browser))) return false;
+  // A window that closed after the count was read answers S_FALSE and no object; ComPtr::As
+  // would call through the null pointer.
+  if (hr != S_OK || !dispatch || FAILED(dispatch.As(&browser)) || !browser) return false;
   SHANDLE_PTR handle = 0;
   if (FAILED(browser->get_HWND(&handle))) return false;
   frame = reinterpret_cast<HWND>(handle);
@@ -41,7 +43,8 @@ ComPtr<IShellBrowser> ShellBrowserOf(const ComPtr<IWebBrowser2>& browser) {
   ComPtr<IServiceProvider> services;
   ComPtr<IShellBrowser> shellBrowser;
   if (FAILED(browser.As(&services)) ||
-      FAILED(services->QueryService(SID_STopLevelBrowser, IID_PPV_ARGS(&shellBrowser)))) {
+      FAILED(services->QueryService(SID_STopLevelBrowser, IID_PPV_ARGS(&shellBrowser))) ||
+      !shellBrowser) {
     shellBrowser.Reset();
   }
   return shellBrowser;
