@@ -85,7 +85,7 @@ double PreciseMs() {
 
 int RunOne(HWND owner, const std::wstring& folder, int width, int height) {
   Image image = ScreenshotLike(width, height);
-  if (!PutImageOnClipboard(image)) {
+  if (!PutOnClipboard(image)) {
     fprintf(stderr, "could not put %dx%d on the clipboard\n", width, height);
     return 1;
   }
@@ -202,7 +202,7 @@ int MeasureTypingDuringPaste(const std::wstring& dropleaf) {
   HWND target =
       CreateWindowExW(0, windowClass.lpszClassName, L"typing", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
                       100, 100, 300, 200, nullptr, nullptr, nullptr, nullptr);
-  PutImageOnClipboard(ScreenshotLike(7680, 4320));
+  PutOnClipboard(ScreenshotLike(7680, 4320));
   PumpMessagesFor(1000);
   KeyDelays idle = TypeKeys(target, 3000, [] {});
   const std::wstring desktop = KnownDesktop();

@@ -30,7 +30,8 @@ display=$(sed -n 's/.*display \(:[0-9]*\).*/\1/p' "$log" | head -1)
 check=$(DISPLAY=$display /usr/lib/wine/wine64 explorer /desktop=Dropleaf,1280x800 \
   "$build/tests/app/app_tests.exe" --gtest_also_run_disabled_tests --gtest_filter='RunScript.*')
 echo "$check" | grep -q "PASSED.*1 test" || fail "no hidden window in the run prefix: $check"
-second=$(DISPLAY=$display bash "$root/cmake/run-dropleaf.sh" 2>&1) && fail "a second run started"
+# Bounded: a second run that did not see the first would wait for that one's end.
+second=$(DISPLAY=$display timeout 60 bash "$root/cmake/run-dropleaf.sh" 2>&1) && fail "a second run started"
 echo "$second" | grep -q "already runs in $WINEPREFIX" || fail "the second run said: $second"
 stop_script || fail "the script still runs 10 s after SIGINT"
 left=$(prefix_pids)

@@ -54,16 +54,12 @@ T* Table() {
 }
 
 Entry& Of(void* self) { return *static_cast<Fake*>(self)->entry; }
-PIDLIST_ABSOLUTE Parse(const std::wstring& path) {
-  PIDLIST_ABSOLUTE list = nullptr;
-  SHParseDisplayName(path.c_str(), nullptr, &list, 0, nullptr);
-  return list;
-}
 
 PIDLIST_ABSOLUTE Shown(const FakeShellEntry& data) {  // the view's folder
-  PIDLIST_ABSOLUTE root = nullptr;
-  if (data.rootView) SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &root);
-  return data.rootView ? root : Parse(data.folder);
+  PIDLIST_ABSOLUTE list = nullptr;
+  if (data.rootView) SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &list);
+  if (!data.rootView) SHParseDisplayName(data.folder.c_str(), nullptr, &list, 0, nullptr);
+  return list;
 }
 
 void MakeTables() {
@@ -124,8 +120,9 @@ void MakeTables() {
     return S_OK;
   };
   windows->Item = [](IShellWindows*, VARIANT index, IDispatch** item) {
-    *item = reinterpret_cast<IDispatch*>(&entries.at(index.lVal)->browser);
-    return S_OK;
+    Entry& entry = *entries.at(index.lVal);
+    *item = entry.data->closed ? nullptr : reinterpret_cast<IDispatch*>(&entry.browser);
+    return *item ? S_OK : S_FALSE;
   };
   Table<IClassFactoryVtbl>()->CreateInstance = [](IClassFactory*, IUnknown*, REFIID, void** out) {
     *out = &collection;

@@ -4,19 +4,17 @@
 
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 // A stand-in for Explorer's shell-windows collection, which Wine keeps empty. It is
 // registered as the class object of CLSID_ShellWindows in the calling thread's apartment,
 // where the program's CoCreateInstance finds it, as it finds Explorer's on Windows.
 struct FakeShellEntry {
-  FakeShellEntry(HWND frame, HWND tab, std::wstring folder, std::wstring url = L"")
-      : frame(frame), tab(tab), folder(std::move(folder)), url(std::move(url)) {}
-  HWND frame;              // what the browser's get_HWND reports
-  HWND tab;                // what its shell browser's GetWindow reports
+  HWND frame = nullptr;    // what the browser's get_HWND reports
+  HWND tab = nullptr;      // what its shell browser's GetWindow reports
   std::wstring folder;     // the folder its view shows; its location is this folder's file URL
   std::wstring url;        // the location instead, when not empty
+  bool closed = false;     // Item answers S_FALSE and no object, as for a window just closed
   bool rootView = false;   // the view shows the namespace root (the Desktop) instead
   int refusedSelects = 0;  // SelectItem fails this many times first, as before a refresh
   std::function<void()> onLocationRead;  // called while the program reads the location
@@ -30,7 +28,6 @@ class FakeShellWindows {
   ~FakeShellWindows();
   FakeShellWindows(const FakeShellWindows&) = delete;
   FakeShellWindows& operator=(const FakeShellWindows&) = delete;
-  bool Registered() const { return cookie_ != 0; }
 
  private:
   DWORD cookie_ = 0;

@@ -4,7 +4,6 @@
 #include <wincodec.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -12,11 +11,6 @@
 #include <wrl/client.h>
 
 using Microsoft::WRL::ComPtr;
-
-long long NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 bool UnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"); }
 
@@ -57,20 +51,15 @@ TestWindow::TestWindow(const wchar_t* className, HWND parent) {
   if (parent) return;
   ShowWindow(window_, SW_SHOW);
   SetForegroundWindow(window_);
-  PumpMessagesFor(200);
+  WaitUntil([&] { return GetForegroundWindow() == window_; }, 1000);
 }
 
 void SendCtrlV() {
-  for (auto [key, flags] : {std::pair<WORD, DWORD>{VK_CONTROL, 0},
+  for (auto [key, flags] : {std::pair<BYTE, DWORD>{VK_CONTROL, 0},
                             {'V', 0},
                             {'V', KEYEVENTF_KEYUP},
                             {VK_CONTROL, KEYEVENTF_KEYUP}}) {
-    INPUT input = {};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = key;
-    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
-    input.ki.dwFlags = flags;
-    SendInput(1, &input, sizeof(input));
+    keybd_event(key, BYTE(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)), flags, 0);
     PumpMessagesFor(30);
   }
 }
@@ -107,8 +96,24 @@ Image DecodeImageFile(const std::wstring& path, UINT frameIndex) {
   return image;
 }
 
-// Empties the clipboard and places each (format, bytes) pair on it.
-static bool PutOnClipboard(const std::vector<std::pair<UINT, std::string>>& contents) {
+bool PutOnClipboard(const Image& image, const std::wstring& text) {
+  std::vector<std::pair<UINT, std::string>> contents;
+  if (!image.pixels.empty()) {  // bottom-up rows, as most programs place them
+    const BITMAPINFOHEADER header = {sizeof(header), image.width, image.height, 1, 32};
+    std::string& packed =
+        contents
+            .emplace_back(CF_DIB,
+                          std::string(reinterpret_cast<const char*>(&header), sizeof(header)))
+            .second;
+    for (int y = image.height - 1; y >= 0; --y) {
+      packed.append(reinterpret_cast<const char*>(&image.pixels[size_t(y) * image.width]),
+                    image.width * 4);
+    }
+  }
+  if (!text.empty()) {
+    contents.emplace_back(CF_UNICODETEXT, std::string(reinterpret_cast<const char*>(text.c_str()),
+                                                      (text.size() + 1) * 2));
+  }
   for (int attempt = 0; attempt < 20 && !OpenClipboard(nullptr); ++attempt) Sleep(10);
   bool placed = EmptyClipboard();
   for (const auto& [format, bytes] : contents) {
@@ -121,35 +126,9 @@ static bool PutOnClipboard(const std::vector<std::pair<UINT, std::string>>& cont
   return placed;
 }
 
-static std::string TextBytes(const std::wstring& text) {
-  return std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * 2);
-}
-
-bool PutImageOnClipboard(const Image& image, const std::wstring& text) {
-  BITMAPINFOHEADER header = {};
-  header.biSize = sizeof(header);
-  header.biWidth = image.width;
-  header.biHeight = image.height;  // bottom-up rows, as most programs place them
-  header.biPlanes = 1;
-  header.biBitCount = 32;
-  std::string packed(reinterpret_cast<char*>(&header), sizeof(header));
-  for (int y = image.height - 1; y >= 0; --y) {
-    packed.append(reinterpret_cast<const char*>(&image.pixels[size_t(y) * image.width]),
-                  image.width * 4);
-  }
-  if (text.empty()) return PutOnClipboard({{CF_DIB, packed}});
-  return PutOnClipboard({{CF_DIB, packed}, {CF_UNICODETEXT, TextBytes(text)}});
-}
-
-bool PutTextOnClipboard(const std::wstring& text) {
-  return PutOnClipboard({{CF_UNICODETEXT, TextBytes(text)}});
-}
-
 std::wstring BuildFolder() {
   const char* unix = getenv("DROPLEAF_BUILD_DIR");
-  std::wstring path = L"Z:";
-  for (const char* c = unix ? unix : "/tmp"; *c; ++c) path += (*c == '/') ? L'\\' : wchar_t(*c);
-  return path.back() == L'\\' ? path : path + L'\\';
+  return (L"Z:" / std::filesystem::path(unix ? unix : "/tmp").make_preferred() / L"").wstring();
 }
 
 std::wstring KnownDesktop() {

@@ -9,7 +9,7 @@
 
 // Real windows, input, clipboard contents and files for the tests.
 
-long long NowMs();
+inline long long NowMs() { return static_cast<long long>(GetTickCount64()); }
 bool UnderWine();  // the tests that need the Wine test prefix's set-up skip elsewhere
 // Dispatches this thread's messages until `done` holds or the time is up; the last answer.
 bool WaitUntil(const std::function<bool()>& done, DWORD milliseconds);
@@ -36,7 +36,7 @@ class TestWindow {
   HWND window_ = nullptr;
 };
 
-void SendCtrlV();  // with SendInput, the messages pumped between the keys
+void SendCtrlV();  // as typed, the messages pumped between the keys
 
 // Pixels as 0xAARRGGBB words, rows top to bottom.
 struct Image {
@@ -47,9 +47,8 @@ struct Image {
 // Colours varying in both directions, with one alpha value (opaque unless told).
 Image PatternImage(int width, int height, uint32_t alpha = 0xFF);
 Image DecodeImageFile(const std::wstring& path, UINT frame = 0);  // WIC, as 32bppBGRA
-// As CF_DIB, and CF_UNICODETEXT too when `text` is not empty.
-bool PutImageOnClipboard(const Image& image, const std::wstring& text = L"");
-bool PutTextOnClipboard(const std::wstring& text);
+// The image as CF_DIB unless it is empty, and CF_UNICODETEXT too when `text` is not empty.
+bool PutOnClipboard(const Image& image, const std::wstring& text = L"");
 
 std::wstring BuildFolder();  // DROPLEAF_BUILD_DIR as Wine sees it, with a trailing backslash
 std::wstring KnownDesktop();
