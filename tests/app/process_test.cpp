@@ -1,16 +1,19 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "app/hidden_window.h"
 #include "app/settings.h"
 #include "app/shell_listener.h"
 #include "core/app_state.h"
+#include "messages/read_state.h"
 #include "tests/support/test_support.h"
 
 // The real Dropleaf.exe, in the test prefix's virtual desktop. What these tests observe (the
@@ -49,6 +52,7 @@ struct Started {
         },
         15000);
   }
+  explicit Started(HANDLE running) : process(running) {}
   Started(const Started&) = delete;
   ~Started() {
     if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) TerminateProcess(process, 99);
@@ -312,6 +316,87 @@ TEST(RunningProgram, TrayIconThroughAStartingShellHookSettingsDesktopPasteMenuAn
   EXPECT_EQ(Started(L"taskkill.exe /im Dropleaf.exe").ExitCode(5000), 0);
   EXPECT_EQ(program.ExitCode(2000), 0);
   EXPECT_FALSE(shell.present) << "no icon is left behind";
+}
+
+// The setup program as a user runs it: a silent install, an upgrade over the running copy, and
+// a silent uninstall that leaves nothing of Dropleaf behind. Each step has its time-out.
+TEST(SetupProgram, InstallsUpgradesARunningCopyAndUninstallsWithoutATrace) {
+  SKIP_OUTSIDE_THE_TEST_PREFIX();
+  const std::wstring setup = BuildFolder() + L"Dropleaf-" DROPLEAF_VERSION L"-setup.exe";
+  if (!std::filesystem::exists(setup)) GTEST_SKIP() << "no setup program: makensis is missing";
+  wchar_t local[MAX_PATH] = {};
+  ExpandEnvironmentStringsW(L"%LOCALAPPDATA%\\Programs\\Dropleaf", local, MAX_PATH);
+  const std::wstring folder = local, program = folder + L"\\Dropleaf.exe",
+                     uninstaller = folder + L"\\uninstall.exe";
+  PWSTR programs = nullptr;
+  SHGetKnownFolderPath(FOLDERID_Programs, 0, nullptr, &programs);
+  const std::wstring shortcut = programs + std::wstring(L"\\Dropleaf.lnk");
+  CoTaskMemFree(programs);
+  const wchar_t entry[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Dropleaf";
+
+  ASSERT_EQ(Started(L"\"" + setup + L"\" /S").ExitCode(30000), 0);
+  for (const std::wstring& file : {program, uninstaller, shortcut})
+    EXPECT_TRUE(std::filesystem::exists(file)) << file;
+  const std::pair<const wchar_t*, std::wstring> values[] = {
+      {L"DisplayName", L"Dropleaf"},
+      {L"DisplayVersion", DROPLEAF_VERSION},
+      {L"Publisher", L"Velmorra"},
+      {L"DisplayIcon", program},
+      {L"InstallLocation", folder},
+      {L"UninstallString", L"\"" + uninstaller + L"\""},
+      {L"QuietUninstallString", L"\"" + uninstaller + L"\" /S"},
+      {L"NoModify", L"1"},
+      {L"NoRepair", L"1"}};
+  for (const auto& [name, expected] : values) EXPECT_EQ(Stored(entry, name), expected) << name;
+  EXPECT_GT(wcstol(Stored(entry, L"EstimatedSize").c_str(), nullptr, 10), 100) << "in KB";
+
+  // The installed copy runs, with run at sign-in and pasting switched through its menu and a
+  // message read.
+  Started installed(L"\"" + program + L"\"");
+  ASSERT_NE(installed.hidden, nullptr);
+  for (UINT id : {IDM_TOGGLE_AUTOSTART, IDM_TOGGLE_ENABLED})
+    EXPECT_TRUE(SendMessageTimeoutW(installed.hidden, WM_COMMAND, id, 0, SMTO_NORMAL, 5000, 0));
+  EXPECT_EQ(Stored(RUN_KEY, RUN_VALUE), L"\"" + program + L"\"");
+  RegSetKeyValueW(HKEY_CURRENT_USER, READ_STATE_KEY_PATH_W, L"Read", REG_SZ, L"x", 4);
+
+  // An upgrade over it: the running copy is closed, its file replaced (the old one is told
+  // by a date the package does not carry), and a copy runs again.
+  const FILETIME old = {0, 0x01C00000};  // in 1999
+  HANDLE file =
+      CreateFileW(program.c_str(), FILE_WRITE_ATTRIBUTES, 7, nullptr, OPEN_EXISTING, 0, 0);
+  EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &old));
+  CloseHandle(file);
+  EXPECT_EQ(Started(L"\"" + setup + L"\" /S").ExitCode(30000), 0);
+  EXPECT_NE(installed.ExitCode(0), -1) << "the running copy was closed";
+  WIN32_FILE_ATTRIBUTE_DATA attributes = {};
+  GetFileAttributesExW(program.c_str(), GetFileExInfoStandard, &attributes);
+  EXPECT_NE(attributes.ftLastWriteTime.dwHighDateTime, old.dwHighDateTime) << "replaced";
+  HWND hidden = nullptr;
+  EXPECT_TRUE(WaitUntil(
+      [&] { return (hidden = FindWindowExW(HWND_MESSAGE, 0, HIDDEN_WINDOW_CLASS, 0)); }, 10000))
+      << "a copy runs again";
+  DWORD id = 0;
+  GetWindowThreadProcessId(hidden, &id);
+  const Started again(
+      OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+
+  // The uninstaller hands its work to a copy of itself and returns: what it leaves is
+  // waited for.
+  EXPECT_EQ(Started(L"\"" + uninstaller + L"\" /S").ExitCode(30000), 0);
+  EXPECT_NE(again.ExitCode(15000), -1) << "the running copy was closed";
+  auto left = [&] {
+    std::wstring found;
+    for (const std::wstring& path : {program, uninstaller, folder, shortcut})
+      if (std::filesystem::exists(path)) found += path + L"; ";
+    for (const wchar_t* key : {entry, SETTINGS_KEY, L"Software\\Velmorra"}) {
+      HKEY opened = nullptr;
+      if (!RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ, &opened)) found += key + L"; "s;
+      RegCloseKey(opened);
+    }
+    if (Stored(RUN_KEY, RUN_VALUE) != L"none") found += L"the Run value";
+    return found;
+  };
+  EXPECT_TRUE(WaitUntil([&] { return left().empty(); }, 15000)) << left();
 }
 
 }  // namespace
