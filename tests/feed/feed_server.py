@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
-"""A local stand-in for the message service, for the feed tests.
+"""A local stand-in for the message service, around the feed tests.
 
-    feed_server.py start DIR [--lifetime SECONDS]    feed_server.py stop DIR
+    feed_server.py DIR COMMAND...
 
-"start" makes a throw-away authority (trusted only in the test Wine prefix, by the test
-process itself) with a "localhost" certificate, and a self-signed one nobody trusts, then
-serves one HTTPS port per scenario on 127.0.0.1 (DIR/ports.txt) from a background process
-that ends by itself after the lifetime. DIR/requests.log: "scenario<TAB>request line".
+Makes a throw-away authority (trusted only in the test Wine prefix, by the test process
+itself) with a "localhost" certificate, and a self-signed one nobody trusts, serves one HTTPS
+port per scenario on 127.0.0.1 (DIR/ports.txt) while COMMAND runs, and exits with COMMAND's
+exit code, the servers with it. DIR/requests.log: "scenario<TAB>request line".
 """
-import base64, os, signal, socket, socketserver, ssl, subprocess, sys, threading, time
+import base64, os, socket, socketserver, ssl, subprocess, sys, threading, time
 
 b64 = lambda data: base64.b64encode(data).decode("ascii")
 FEED = b64("".join(f"{i}|{r}|{b64(t.encode())}|\n" for i, r, t in [
@@ -31,7 +31,6 @@ SCENARIOS = {
     "overchunked": (200, "Transfer-Encoding: chunked", EXACT + b"x", 0, "whole"),
     "empty": (200, "", b"", 0, "whole"), "echo": (200, "", None, 0, "whole"),
     "untrusted": (200, "", GOOD, 0, "whole"),  # the self-signed certificate
-    "dribblebody": (200, "", GOOD, 0, "body"),  # headers at once, then a byte every 2 s
     "dribbleheaders": (200, "", GOOD, 0, "all"),  # everything a byte every 2 s, for 16 s
     "cutshort": (200, "", GOOD, 0, "short"),  # a clean close after 60% of the body
 }
@@ -65,11 +64,11 @@ class Handler(socketserver.BaseRequestHandler):
                 if not chunk:
                     return
                 request += chunk
-            with open(os.path.join(DIR, "requests.log"), "ab") as log:
+            with open("requests.log", "ab") as log:
                 log.write(scenario.encode() + b"\t" + request.split(b"\r\n")[0] + b"\n")
             time.sleep(SCENARIOS[scenario][3])
             head, body = answer(scenario, request)
-            now, later = {"whole": (head + body, b""), "body": (head, body), "all": (b"", head + body),
+            now, later = {"whole": (head + body, b""), "all": (b"", head + body),
                           "short": (head + body[:len(body) * 6 // 10], b"")}[SCENARIOS[scenario][4]]
             conn.sendall(now)
             for byte in later[:8]:  # a byte every 2 s, for 16 s at most
@@ -81,20 +80,9 @@ class Handler(socketserver.BaseRequestHandler):
             pass  # e.g. the client refused the certificate or went away
 
 
-def stop(_=None):
-    try:
-        with open(os.path.join(DIR, "server.pid")) as f:
-            os.kill(int(f.read()), signal.SIGKILL)
-        os.remove(os.path.join(DIR, "server.pid"))
-    except (OSError, ValueError):
-        pass  # not started, or already gone
-    return 0
-
-
-def start(lifetime):
-    os.makedirs(DIR, exist_ok=True)
-    stop()
-    os.chdir(DIR)
+def main(folder, command):
+    os.makedirs(folder, exist_ok=True)
+    os.chdir(folder)
     certificate("/CN=Dropleaf Feed Test Root", "-keyout", "test-ca.key", "-out", "test-ca.pem",
                 "-addext", "basicConstraints=critical,CA:TRUE")
     subprocess.run(["openssl", "x509", "-in", "test-ca.pem", "-outform", "DER", "-out", "test-ca.der"],
@@ -114,27 +102,12 @@ def start(lifetime):
         server.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         name = "untrusted" if scenario == "untrusted" else "server"
         server.context.load_cert_chain(name + ".pem", name + ".key")
+        threading.Thread(target=server.serve_forever, daemon=True).start()
         servers.append(server)
     with open("ports.txt", "w") as f:
         f.write("".join("%s %d\n" % (s.scenario, s.server_address[1]) for s in servers))
-    sys.stdout.flush()
-    pid = os.fork()  # the ports are bound already: the tests may start when this returns
-    if pid:
-        with open("server.pid", "w") as f:
-            f.write(str(pid))
-        return 0
-    os.setsid()  # free of CTest's output pipes; ended by stop() or the lifetime
-    out = os.open("server.out", os.O_WRONLY | os.O_CREAT | os.O_TRUNC)
-    for fd in (0, 1, 2):
-        os.dup2(out, fd)
-    for server in servers:
-        threading.Thread(target=server.serve_forever, daemon=True).start()
-    time.sleep(lifetime)
-    if os.path.exists("server.pid"):  # no later stop() may hit a reused process id
-        os.remove("server.pid")
-    os._exit(0)
+    return subprocess.run(command).returncode
 
 
 if __name__ == "__main__":
-    DIR = os.path.abspath(sys.argv[2])
-    sys.exit({"start": start, "stop": stop}[sys.argv[1]](float(sys.argv[4]) if len(sys.argv) > 4 else 900))
+    sys.exit(main(os.path.abspath(sys.argv[1]), sys.argv[2:]))

@@ -74,7 +74,7 @@ class Messages : public testing::Test {  // a clean read state; no refresh unles
   }
 };
 
-TEST_F(Messages, ReadStatePersistsCutsToWholeTokensAndLoadsOnlyAPlainString) {
+TEST_F(Messages, ReadStatePersistsAndCutsToWholeTokens) {
   MarkMessageRead({Id(1), 0, L"t"});
   MarkMessageRead({Id(1), 12, L"t"});  // a new revision is unread again
   ReadStateStore.tokens.clear();
@@ -94,16 +94,6 @@ TEST_F(Messages, ReadStatePersistsCutsToWholeTokensAndLoadsOnlyAPlainString) {
   EXPECT_EQ(tokens, whole.substr(15001));
   EXPECT_TRUE(AppendReadStateToken(foreign, Id(4) + ":4;"));
   EXPECT_EQ(foreign, Id(4) + ":4;");
-
-  // Only a REG_SZ of at most 24,000 bytes loads: not an expandable one, not a larger one.
-  for (const auto& [type, text] : {std::pair<DWORD, std::string>{REG_EXPAND_SZ, Id(5) + ":5;"},
-                                   {REG_SZ, std::string(24000, 'y')}}) {
-    RegSetKeyValueA(HKEY_CURRENT_USER, READ_STATE_KEY_PATH, READ_STATE_VALUE_NAME, type,
-                    text.c_str(), DWORD(text.size() + 1));
-    ReadStateStore.tokens.clear();
-    LoadReadState();
-    EXPECT_EQ(ReadStateStore.tokens, "") << "type " << type << ", " << text.size() << " bytes";
-  }
 }
 
 std::wstring Text(HWND window) {
@@ -120,17 +110,13 @@ std::wstring ListLines() {  // one line each
   return lines;
 }
 
-// The tray menu's entries as "label [checked]" lines.
-std::wstring MenuLines(HMENU menu) {
-  std::wstring lines;
-  wchar_t label[64];
-  for (int i = 0, n = GetMenuItemCount(menu); i < n; ++i) {
-    GetMenuStringW(menu, i, label, 64, MF_BYPOSITION);
-    lines += label + std::wstring(GetMenuState(menu, i, MF_BYPOSITION) & MF_CHECKED ? L" ✓" : L"");
-    lines += L"\n";
-  }
+// The tray menu's commands in order, each with its check mark.
+std::vector<std::pair<UINT, bool>> MenuItems(HMENU menu) {
+  std::vector<std::pair<UINT, bool>> items;
+  for (int i = 0, n = GetMenuItemCount(menu); i < n; ++i)
+    items.emplace_back(GetMenuItemID(menu, i), GetMenuState(menu, i, MF_BYPOSITION) & MF_CHECKED);
   DestroyMenu(menu);
-  return lines;
+  return items;
 }
 
 std::wstring openedPage;
@@ -148,12 +134,21 @@ TEST_F(Messages, WindowListsMarksRefreshesOpensAPageAndTheTrayMenuCountsUnread) 
   MarkMessageRead(FeedState.messages[1]);
 
   // The menu's check marks follow the switch and run-at-sign-in, each both ways, and its
-  // message-centre entry counts the unread messages.
-  const std::wstring rest = L"\n使用说明\n问题反馈\n";
-  EXPECT_EQ(MenuLines(BuildTrayMenu(true, false, 0)),
-            L"启用图片粘贴 ✓\n开机自动运行\n" + rest + L"消息中心\n\n退出\n");
-  EXPECT_EQ(MenuLines(BuildTrayMenu(false, true, 12)),
-            L"启用图片粘贴\n开机自动运行 ✓\n" + rest + L"消息中心（12 条未读）\n\n退出\n");
+  // message-centre entry counts the unread messages (separators have command 0).
+  for (bool on : {true, false}) {
+    HMENU menu = BuildTrayMenu(on, !on, on ? 0 : 12);
+    wchar_t label[64] = {};
+    GetMenuStringW(menu, IDM_MESSAGES, label, 64, MF_BYCOMMAND);
+    EXPECT_STREQ(label, on ? L"消息中心" : L"消息中心（12 条未读）");
+    EXPECT_EQ(MenuItems(menu), (std::vector<std::pair<UINT, bool>>{{IDM_TOGGLE_ENABLED, on},
+                                                                   {IDM_TOGGLE_AUTOSTART, !on},
+                                                                   {0, false},
+                                                                   {IDM_HELP, false},
+                                                                   {IDM_FEEDBACK, false},
+                                                                   {IDM_MESSAGES, false},
+                                                                   {0, false},
+                                                                   {IDM_EXIT, false}}));
+  }
   EXPECT_EQ(CountUnreadMessages(), 2u);
 
   OpenMessageWindow(hidden.Get());
