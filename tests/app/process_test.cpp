@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
-#include <thread>
 
 #include "app/hidden_window.h"
 #include "app/settings.h"
@@ -119,77 +117,32 @@ struct StartingNotificationArea {
   std::wstring lastTip;  // of the last add or modify that set one
 };
 
-// Where the test prefix sends WinHTTP's traffic (127.0.0.1:9), a broken proxy that answers a
-// byte every 2 s: the first feed refresh stays in flight. It waits 10 s at most for it.
-struct TricklingProxy {
-  TricklingProxy() {
+// Where the test prefix sends WinHTTP's traffic (127.0.0.1:9), a proxy that lets connections
+// in and never answers: a feed exchange stays in flight until its 3-s silence time-out.
+struct SilentProxy {
+  SilentProxy() {
     WSADATA winsock;
     WSAStartup(MAKEWORD(2, 2), &winsock);
     listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address = {AF_INET, htons(9)};
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bound = !bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    listen(listener, 1);
-    thread = std::thread([this] {
-      fd_set waiting;
-      FD_ZERO(&waiting);
-      FD_SET(listener, &waiting);
-      timeval wait = {10, 0};
-      if (select(0, &waiting, nullptr, nullptr, &wait) != 1) return;
-      const SOCKET client = accept(listener, nullptr, nullptr);
-      connected = client != INVALID_SOCKET;
-      for (const char* answer = "HTTP/1.1 200 Connection established\r\n\r\n"; *answer && !stop;) {
-        send(client, answer++, 1, 0);
-        for (int waited = 0; waited < 2000 && !stop; waited += 50) Sleep(50);
-      }
-      closesocket(client);
-    });
+    bound = !bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) &&
+            !listen(listener, 4);
   }
-  ~TricklingProxy() {
-    stop = true;
-    thread.join();
+  ~SilentProxy() {
     closesocket(listener);
     WSACleanup();
   }
+  bool Connected() const {  // a connection waits to be taken
+    fd_set waiting;
+    FD_ZERO(&waiting);
+    FD_SET(listener, &waiting);
+    timeval now = {};
+    return select(0, &waiting, nullptr, nullptr, &now) == 1;
+  }
   SOCKET listener = INVALID_SOCKET;
   bool bound = false;
-  std::atomic<bool> connected{false}, stop{false};
-  std::thread thread;
 };
-
-TEST(RunningProgram, SecondCopyExitsAtOnceAndASignOutEndsItWithoutWaitingForAFeedExchange) {
-  SKIP_OUTSIDE_THE_TEST_PREFIX();
-  const TricklingProxy proxy;
-  ASSERT_TRUE(proxy.bound);
-  RegDeleteTreeW(HKEY_CURRENT_USER, SETTINGS_KEY);  // pasting starts on by default
-  ASSERT_TRUE(PutOnClipboard(PatternImage(8, 8)));
-  StartingNotificationArea shell(0);  // ready: the first add lands
-  const Started first;
-  ASSERT_NE(first.hidden, nullptr);
-  EXPECT_EQ(Started().ExitCode(5000), 0) << "a second copy exits at once";
-  EXPECT_TRUE(WaitUntil([&] { return proxy.connected && shell.present; }, 5000));
-  EXPECT_EQ(shell.lastTip, L"Dropleaf - 已启用") << "the stored switch's tooltip";
-
-  // An installer's Restart Manager, or signing out: asked, then told, at the listener.
-  const HWND listener = FindWindowW(SHELL_LISTENER_CLASS, nullptr);
-  DWORD_PTR answer = 0;
-  EXPECT_TRUE(SendMessageTimeoutW(listener, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_NORMAL,
-                                  2000, &answer));
-  EXPECT_EQ(answer, DWORD_PTR(TRUE));
-  const long long start = NowMs();
-  SendNotifyMessageW(listener, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
-  {  // While the teardown waits for the worker, Ctrl+V is the folder window's again.
-    TestWindow folder(L"CabinetWClass");
-    SendCtrlV();
-    EXPECT_EQ(WaitForSingleObject(first.process, 0), DWORD(WAIT_TIMEOUT)) << "still ending";
-    EXPECT_TRUE(WaitUntil([&] { return folder.vKeyDowns == 1; }, 1000)) << "the key arrived";
-  }
-  // Wine may end the process itself after WM_ENDSESSION, with code 1: the code tells nothing.
-  EXPECT_NE(first.ExitCode(2000), -1) << "about a second for the worker, then the teardown";
-  EXPECT_LT(NowMs() - start, 2500);
-  EXPECT_FALSE(shell.present) << "no icon is left behind";
-  EXPECT_TRUE(shell.showTipAlways);
-}
 
 int VisibleMenus() {
   int menus = 0;
@@ -200,8 +153,6 @@ int VisibleMenus() {
 
 TEST(RunningProgram, TrayIconThroughAStartingShellHookSettingsDesktopPasteMenuAndTaskkill) {
   SKIP_OUTSIDE_THE_TEST_PREFIX();
-  RegDeleteTreeW(HKEY_CURRENT_USER, SETTINGS_KEY);
-  RegDeleteKeyValueW(HKEY_CURRENT_USER, RUN_KEY, RUN_VALUE);
   const DWORD off = 0;
   RegSetKeyValueW(HKEY_CURRENT_USER, SETTINGS_KEY, SETTINGS_ENABLED_VALUE, REG_DWORD, &off, 4);
   const Image image = PatternImage(40, 24);
@@ -256,15 +207,6 @@ TEST(RunningProgram, TrayIconThroughAStartingShellHookSettingsDesktopPasteMenuAn
         << "the text box got its paste";
   }
 
-  // Run at sign-in: the program's quoted path, then nothing.
-  auto command = [&](UINT id) {  // carried out when the call returns
-    return SendMessageTimeoutW(hidden, WM_COMMAND, id, 0, SMTO_NORMAL, 5000, nullptr) != 0;
-  };
-  ASSERT_TRUE(command(IDM_TOGGLE_AUTOSTART));
-  EXPECT_EQ(Stored(RUN_KEY, RUN_VALUE), L"\"" + BuildFolder() + L"Dropleaf.exe\"");
-  ASSERT_TRUE(command(IDM_TOGGLE_AUTOSTART));
-  EXPECT_EQ(Stored(RUN_KEY, RUN_VALUE), L"none");
-
   // Ctrl+V on the desktop window itself saves into the Desktop folder. Clicked, as a user
   // would: SetForegroundWindow does not take the focus from a window of the desktop's own
   // thread (the taskbar).
@@ -318,16 +260,17 @@ TEST(RunningProgram, TrayIconThroughAStartingShellHookSettingsDesktopPasteMenuAn
   EXPECT_FALSE(shell.present) << "no icon is left behind";
 }
 
-// The setup program as a user runs it: a silent install, an upgrade over the running copy, and
-// a silent uninstall that leaves nothing of Dropleaf behind. Each step has its time-out.
-TEST(SetupProgram, InstallsUpgradesARunningCopyAndUninstallsWithoutATrace) {
+// The setup program as a user lives with it: a silent install; the installed copy until a
+// sign-out; the copy again (a second one exits at once), through its menu; an upgrade over it;
+// and a silent uninstall that leaves nothing of Dropleaf behind. Each step has its time-out.
+TEST(SetupProgram, InstallRunSignOutUpgradeAndUninstallWithoutATrace) {
   SKIP_OUTSIDE_THE_TEST_PREFIX();
   const std::wstring setup = BuildFolder() + L"Dropleaf-" DROPLEAF_VERSION L"-setup.exe";
   if (!std::filesystem::exists(setup)) GTEST_SKIP() << "no setup program: makensis is missing";
   wchar_t local[MAX_PATH] = {};
   ExpandEnvironmentStringsW(L"%LOCALAPPDATA%\\Programs\\Dropleaf", local, MAX_PATH);
   const std::wstring folder = local, program = folder + L"\\Dropleaf.exe",
-                     uninstaller = folder + L"\\uninstall.exe";
+                     uninstaller = folder + L"\\uninstall.exe", quoted = L"\"" + program + L"\"";
   PWSTR programs = nullptr;
   SHGetKnownFolderPath(FOLDERID_Programs, 0, nullptr, &programs);
   const std::wstring shortcut = programs + std::wstring(L"\\Dropleaf.lnk");
@@ -350,13 +293,51 @@ TEST(SetupProgram, InstallsUpgradesARunningCopyAndUninstallsWithoutATrace) {
   for (const auto& [name, expected] : values) EXPECT_EQ(Stored(entry, name), expected) << name;
   EXPECT_GT(wcstol(Stored(entry, L"EstimatedSize").c_str(), nullptr, 10), 100) << "in KB";
 
-  // The installed copy runs, with run at sign-in and pasting switched through its menu and a
-  // message read.
-  Started installed(L"\"" + program + L"\"");
+  const SilentProxy proxy;
+  ASSERT_TRUE(proxy.bound);
+  RegDeleteTreeW(HKEY_CURRENT_USER, SETTINGS_KEY);  // pasting starts on by default
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, RUN_KEY, RUN_VALUE);
+  ASSERT_TRUE(PutOnClipboard(PatternImage(8, 8)));
+  StartingNotificationArea shell(0);  // ready: the first add lands
+  {
+    const Started first(quoted);
+    ASSERT_NE(first.hidden, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return proxy.Connected() && shell.present; }, 5000));
+    EXPECT_EQ(shell.lastTip, L"Dropleaf - 已启用") << "the stored switch's tooltip";
+
+    // An installer's Restart Manager, or signing out, with the first feed exchange in flight:
+    // asked, then told, at the listener.
+    const HWND listener = FindWindowW(SHELL_LISTENER_CLASS, nullptr);
+    DWORD_PTR answer = 0;
+    EXPECT_TRUE(SendMessageTimeoutW(listener, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP,
+                                    SMTO_NORMAL, 2000, &answer));
+    EXPECT_EQ(answer, DWORD_PTR(TRUE));
+    const long long start = NowMs();
+    SendNotifyMessageW(listener, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+    {  // While the teardown waits for the worker, Ctrl+V is the folder window's again.
+      TestWindow folder(L"CabinetWClass");
+      SendCtrlV();
+      EXPECT_EQ(WaitForSingleObject(first.process, 0), DWORD(WAIT_TIMEOUT)) << "still ending";
+      EXPECT_TRUE(WaitUntil([&] { return folder.vKeyDowns == 1; }, 1000)) << "the key arrived";
+    }
+    // Wine may end the process itself after WM_ENDSESSION, with code 1: the code tells nothing.
+    EXPECT_NE(first.ExitCode(2000), -1) << "about a second for the worker, then the teardown";
+    EXPECT_LT(NowMs() - start, 2500);
+    EXPECT_FALSE(shell.present) << "no icon is left behind";
+    EXPECT_TRUE(shell.showTipAlways);
+  }
+
+  // Started again. Through its menu, run at sign-in is the quoted program path, then none,
+  // then again; pasting is switched off; and a message is read.
+  Started installed(quoted);
   ASSERT_NE(installed.hidden, nullptr);
-  for (UINT id : {IDM_TOGGLE_AUTOSTART, IDM_TOGGLE_ENABLED})
-    EXPECT_TRUE(SendMessageTimeoutW(installed.hidden, WM_COMMAND, id, 0, SMTO_NORMAL, 5000, 0));
-  EXPECT_EQ(Stored(RUN_KEY, RUN_VALUE), L"\"" + program + L"\"");
+  EXPECT_EQ(Started(quoted).ExitCode(5000), 0) << "a second copy exits at once";
+  for (const std::wstring& expected : {quoted, L"none"s, quoted}) {
+    SendMessageTimeoutW(installed.hidden, WM_COMMAND, IDM_TOGGLE_AUTOSTART, 0, SMTO_NORMAL, 5000,
+                        0);
+    EXPECT_EQ(Stored(RUN_KEY, RUN_VALUE), expected);
+  }
+  EXPECT_TRUE(installed.Toggle(L"0"));
   RegSetKeyValueW(HKEY_CURRENT_USER, READ_STATE_KEY_PATH_W, L"Read", REG_SZ, L"x", 4);
 
   // An upgrade over it: the running copy is closed, its file replaced (the old one is told
@@ -367,7 +348,7 @@ TEST(SetupProgram, InstallsUpgradesARunningCopyAndUninstallsWithoutATrace) {
   EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &old));
   CloseHandle(file);
   EXPECT_EQ(Started(L"\"" + setup + L"\" /S").ExitCode(30000), 0);
-  EXPECT_NE(installed.ExitCode(0), -1) << "the running copy was closed";
+  EXPECT_EQ(installed.ExitCode(0), 0) << "the running copy was closed, as taskkill closes it";
   WIN32_FILE_ATTRIBUTE_DATA attributes = {};
   GetFileAttributesExW(program.c_str(), GetFileExInfoStandard, &attributes);
   EXPECT_NE(attributes.ftLastWriteTime.dwHighDateTime, old.dwHighDateTime) << "replaced";

@@ -137,15 +137,14 @@ FakeShellWindows::FakeShellWindows(std::vector<FakeShellEntry>& list) {
   (void)made;
   entries.clear();
   for (FakeShellEntry& data : list) {
-    entries.push_back(std::make_unique<Entry>());
-    Entry* e = entries.back().get();
-    e->data = &data;
-    e->browser = {Table<IWebBrowser2Vtbl>(), &IID_IServiceProvider, &e->services, e};
-    e->services = {Table<IServiceProviderVtbl>(), nullptr, nullptr, e};
-    e->shellBrowser = {Table<IShellBrowserVtbl>(), nullptr, nullptr, e};
-    e->view = {Table<IShellViewVtbl>(), &IID_IFolderView, &e->folderView, e};
-    e->folderView = {Table<IFolderViewVtbl>(), nullptr, nullptr, e};
-    e->persist = {Table<IPersistFolder2Vtbl>(), nullptr, nullptr, e};
+    Entry* e = entries.emplace_back(std::make_unique<Entry>()).get();
+    *e = {&data,
+          {Table<IWebBrowser2Vtbl>(), &IID_IServiceProvider, &e->services, e},
+          {Table<IServiceProviderVtbl>(), nullptr, nullptr, e},
+          {Table<IShellBrowserVtbl>(), nullptr, nullptr, e},
+          {Table<IShellViewVtbl>(), &IID_IFolderView, &e->folderView, e},
+          {Table<IFolderViewVtbl>(), nullptr, nullptr, e},
+          {Table<IPersistFolder2Vtbl>(), nullptr, nullptr, e}};
   }
   collection = {Table<IShellWindowsVtbl>(), nullptr, nullptr, nullptr};
   factory = {Table<IClassFactoryVtbl>(), nullptr, nullptr, nullptr};
