@@ -18,21 +18,20 @@ FEED = b64("".join(f"{i}|{r}|{b64(t.encode())}|\n" for i, r, t in [
 GOOD = ('{"ok":true,"native_feed":"%s","server":"test"}' % FEED).encode()
 EXACT = (bytes(range(251)) * 5977)[:1_500_000]  # a period no read chunk size divides
 
-# Scenario -> (status, extra header, body or None to echo the request, delay before answering,
-# how to send). Failing answers carry a good feed: only the failure can turn them down.
+# Scenario -> (status, extra header, body or None to echo the request, how to send). Failing
+# answers carry a good feed: only the failure can turn them down.
 SCENARIOS = {
-    "good": (200, "", GOOD, 0, "whole"), "delayed": (200, "", GOOD, 1.0, "whole"),
-    "okspace": (200, "", GOOD.replace(b'"ok":', b'"ok": '), 0, "whole"),
-    "nofeed": (200, "", b'{"ok":true,"messages":[]}', 0, "whole"),
-    "status204": (204, "", b"", 0, "whole"), "status500": (500, "", GOOD, 0, "whole"),
-    "status301": (301, "Location: /moved", GOOD, 0, "whole"),
-    "slow": (200, "", GOOD, 4.5, "whole"),  # past the 3-second receive time-out
-    "exact": (200, "", EXACT, 0, "whole"), "over": (200, "", EXACT + b"x", 0, "whole"),
-    "overchunked": (200, "Transfer-Encoding: chunked", EXACT + b"x", 0, "whole"),
-    "empty": (200, "", b"", 0, "whole"), "echo": (200, "", None, 0, "whole"),
-    "untrusted": (200, "", GOOD, 0, "whole"),  # the self-signed certificate
-    "dribbleheaders": (200, "", GOOD, 0, "all"),  # everything a byte every 2 s, for 16 s
-    "cutshort": (200, "", GOOD, 0, "short"),  # a clean close after 60% of the body
+    "good": (200, "", GOOD, "whole"),
+    "okspace": (200, "", GOOD.replace(b'"ok":', b'"ok": '), "whole"),
+    "nofeed": (200, "", b'{"ok":true,"messages":[]}', "whole"),
+    "status204": (204, "", b"", "whole"), "status500": (500, "", GOOD, "whole"),
+    "status301": (301, "Location: /moved", GOOD, "whole"),
+    "exact": (200, "", EXACT, "whole"), "over": (200, "", EXACT + b"x", "whole"),
+    "overchunked": (200, "Transfer-Encoding: chunked", EXACT + b"x", "whole"),
+    "empty": (200, "", b"", "whole"), "echo": (200, "", None, "whole"),
+    "untrusted": (200, "", GOOD, "whole"),  # the self-signed certificate
+    "dribbleheaders": (200, "", GOOD, "all"),  # everything a byte every 2 s, for 16 s
+    "cutshort": (200, "", GOOD, "short"),  # a clean close after 60% of the body
 }
 
 
@@ -42,7 +41,7 @@ def certificate(subject, *args):
 
 
 def answer(scenario, request):
-    status, header, body, _, _ = SCENARIOS[scenario]
+    status, header, body, _ = SCENARIOS[scenario]
     body = request if body is None else body
     head = ["HTTP/1.1 %d X" % status, "Connection: close"] + ([header] if header else [])
     if "chunked" in header:
@@ -66,10 +65,9 @@ class Handler(socketserver.BaseRequestHandler):
                 request += chunk
             with open("requests.log", "ab") as log:
                 log.write(scenario.encode() + b"\t" + request.split(b"\r\n")[0] + b"\n")
-            time.sleep(SCENARIOS[scenario][3])
             head, body = answer(scenario, request)
             now, later = {"whole": (head + body, b""), "all": (b"", head + body),
-                          "short": (head + body[:len(body) * 6 // 10], b"")}[SCENARIOS[scenario][4]]
+                          "short": (head + body[:len(body) * 6 // 10], b"")}[SCENARIOS[scenario][3]]
             conn.sendall(now)
             for byte in later[:8]:  # a byte every 2 s, for 16 s at most
                 conn.sendall(bytes([byte]))

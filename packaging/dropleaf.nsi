@@ -1,6 +1,6 @@
 ; Dropleaf's setup program: per user and without elevation, into %LOCALAPPDATA%\Programs\Dropleaf,
 ; with a Start-menu shortcut and an "Apps & features" entry. /S installs (and uninstalls)
-; silently; the exit code is 0 only when it worked. Filled in by CMake, built by makensis.
+; silently; the exit code is 0 only when it worked. CMake fills in the @NAMES@; makensis builds it.
 Unicode true
 ; Dropleaf.exe is 64-bit, and NSIS's default 32-bit stub does not start where a system has
 ; no 32-bit support (Wine as set up here).
