@@ -24,7 +24,7 @@ std::wstring Stored(const wchar_t* key, const wchar_t* value) {  // a DWORD as i
   wchar_t data[512] = {};
   DWORD size = sizeof(data), type = 0;
   if (RegGetValueW(HKEY_CURRENT_USER, key, value, RRF_RT_ANY, &type, data, &size)) return L"none";
-  return type == REG_DWORD ? std::to_wstring(data[0] | data[1] << 16) : data;
+  return type == REG_DWORD ? std::to_wstring(DWORD(data[0]) | DWORD(data[1]) << 16) : data;
 }
 
 // A started program, by default Dropleaf, and Dropleaf's hidden window once there is one (null
