@@ -75,7 +75,7 @@ Image PatternImage(int width, int height, uint32_t alpha) {
   return image;
 }
 
-Image DecodeImageFile(const std::wstring& path, UINT frameIndex) {
+Image DecodeImageFile(const std::wstring& path) {
   ComPtr<IWICImagingFactory> factory;
   ComPtr<IWICBitmapDecoder> decoder;
   ComPtr<IWICBitmapFrameDecode> frame;
@@ -85,7 +85,7 @@ Image DecodeImageFile(const std::wstring& path, UINT frameIndex) {
                               IID_PPV_ARGS(&factory))) ||
       FAILED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
                                                 WICDecodeMetadataCacheOnDemand, &decoder)) ||
-      FAILED(decoder->GetFrame(frameIndex, &frame)) ||
+      FAILED(decoder->GetFrame(0, &frame)) ||
       FAILED(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGRA, frame.Get(), &converted)) ||
       FAILED(converted->GetSize(&width, &height))) {
     return {};

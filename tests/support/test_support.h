@@ -46,7 +46,7 @@ struct Image {
 };
 // Colours varying in both directions, with one alpha value (opaque unless told).
 Image PatternImage(int width, int height, uint32_t alpha = 0xFF);
-Image DecodeImageFile(const std::wstring& path, UINT frame = 0);  // WIC, as 32bppBGRA
+Image DecodeImageFile(const std::wstring& path);  // its first frame by WIC, as 32bppBGRA
 // The image as CF_DIB unless it is empty, and CF_UNICODETEXT too when `text` is not empty.
 bool PutOnClipboard(const Image& image, const std::wstring& text = L"");
 
