@@ -6,6 +6,7 @@
 
 #include "core/app_state.h"
 #include "core/service_hosts.h"
+#include "resources/version.h"
 #include "app/settings.h"
 #include "app/shell_listener.h"
 #include "app/tray_icon.h"
@@ -15,7 +16,6 @@
 #include "messages/read_state.h"
 #include "paste/hook_thread.h"
 #include "paste/paste_operation.h"
-#include "paste/reveal.h"
 
 const wchar_t HELP_TITLE[] = L"Dropleaf 使用说明";
 
@@ -47,12 +47,12 @@ void OnDestroy(HWND window) {
   // The hook goes first: a Ctrl+V while the rest is torn down (the worker may take a second)
   // must reach the folder window, not a request that nobody will carry out.
   StopKeyboardHookThread();
+  StopPasting();  // first of all the rest: this may run inside a paste's call into Explorer
   KillTimer(window, TIMER_FEED_REFRESH);
   StopFeedWorker();  // no refresh starts any more; a running one finishes without posting
   if (AppState.messageWindow) DestroyWindow(AppState.messageWindow);
   RemoveClipboardFormatListener(window);
   StopShellListener();  // and the tray icon
-  DropPendingSelection();
   PostQuitMessage(0);
 }
 
@@ -105,12 +105,15 @@ bool OnCommand(HWND window, UINT id) {
 }  // namespace
 
 std::wstring FeedbackAddress() {
-  return std::wstring(MAKER_WEB_SITE) + L"/feedback/?tool=dropleaf&version=0.2.0";
+  return std::wstring(MAKER_WEB_SITE) + L"/feedback/?tool=dropleaf&version=" DROPLEAF_PRODUCT_VERSION;
 }
 
 void UpdateClipboardImageFlag() {
-  bool hasImage = IsClipboardFormatAvailable(CF_BITMAP) || IsClipboardFormatAvailable(CF_DIB) ||
-                  IsClipboardFormatAvailable(CF_DIBV5);
+  // Files copied with a preview image beside them (a file manager's copy, a browser's "copy
+  // image" with the image's own file) are Explorer's to paste, as files.
+  bool hasImage = !IsClipboardFormatAvailable(CF_HDROP) &&
+                  (IsClipboardFormatAvailable(CF_BITMAP) || IsClipboardFormatAvailable(CF_DIB) ||
+                   IsClipboardFormatAvailable(CF_DIBV5));
   AppState.clipboardHasImage.exchange(hasImage);
 }
 

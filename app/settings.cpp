@@ -34,6 +34,25 @@ void WritePastingEnabled(bool enabled) {
                  reinterpret_cast<const BYTE*>(&value), sizeof(value));
 }
 
+namespace {
+
+// Windows starts a Run value unless its StartupApproved value says otherwise: an odd first
+// byte (03) marks it disabled, an even one (02) or none at all enabled.
+bool IsStartupDisabledByUser() {
+  DWORD size = 0;
+  if (RegGetValueW(HKEY_CURRENT_USER, STARTUP_APPROVED_KEY, RUN_VALUE, RRF_RT_REG_BINARY, nullptr,
+                   nullptr, &size) != ERROR_SUCCESS ||
+      size == 0) {
+    return false;
+  }
+  std::vector<BYTE> mark(size);
+  return RegGetValueW(HKEY_CURRENT_USER, STARTUP_APPROVED_KEY, RUN_VALUE, RRF_RT_REG_BINARY,
+                      nullptr, mark.data(), &size) == ERROR_SUCCESS &&
+         size > 0 && (mark[0] & 1) != 0;
+}
+
+}  // namespace
+
 bool IsRunAtSignIn() {
   ScopedRegKey key;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, RUN_KEY, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS) {
@@ -44,7 +63,8 @@ bool IsRunAtSignIn() {
   DWORD type = 0;
   DWORD size = kBufferBytes;
   LONG status = RegQueryValueExW(key.Get(), RUN_VALUE, nullptr, &type, buffer.data(), &size);
-  return status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ);
+  return status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) &&
+         !IsStartupDisabledByUser();
 }
 
 std::wstring RunAtSignInCommand(const std::wstring& modulePath) {
@@ -70,6 +90,12 @@ bool SetRunAtSignIn(bool on) {
     status = RegSetValueExW(key.Get(), RUN_VALUE, 0, REG_SZ,
                             reinterpret_cast<const BYTE*>(command.c_str()),
                             static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+    // A Run value that Task Manager switched off stays off until its mark goes; Windows
+    // treats a missing mark as enabled. Switching off leaves the mark alone.
+    if (status == ERROR_SUCCESS) {
+      status = RegDeleteKeyValueW(HKEY_CURRENT_USER, STARTUP_APPROVED_KEY, RUN_VALUE);
+      if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;
+    }
   } else {
     status = RegDeleteValueW(key.Get(), RUN_VALUE);
     if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;  // nothing to remove

@@ -35,6 +35,9 @@ struct AppStateRecord {
   std::atomic<bool> clipboardHasImage{false};
   std::atomic<bool> vKeyDown{false};
   std::atomic<bool> feedStopRequested{false};
+  // Set as the exit teardown begins, which a sent WM_ENDSESSION can start inside a paste's
+  // call into Explorer: what the paste does after that call checks it.
+  std::atomic<bool> teardownBegun{false};
   std::thread feedWorker;
   HWND messageWindow = nullptr;
 };

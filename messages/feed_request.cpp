@@ -10,10 +10,11 @@
 
 #include "core/handles.h"
 #include "core/service_hosts.h"
+#include "resources/version.h"
 
 namespace {
 
-constexpr wchar_t USER_AGENT[] = L"Dropleaf/0.2.0 Messages";
+constexpr wchar_t USER_AGENT[] = L"Dropleaf/" DROPLEAF_PRODUCT_VERSION " Messages";
 constexpr wchar_t PATH_PREFIX[] = L"/api/velmorralab-ops/messages/";
 constexpr wchar_t CONTENT_TYPE_HEADER[] = L"Content-Type: application/json\r\n";
 constexpr char BODY_OPENING[] = "{\"tool_id\":\"dropleaf\",\"native\":true";

@@ -2,19 +2,28 @@
 ; with a Start-menu shortcut and an "Apps & features" entry. /S installs (and uninstalls)
 ; silently; the exit code is 0 only when it worked. CMake fills in the @NAMES@; makensis builds it.
 Unicode true
-; Dropleaf.exe is 64-bit, and NSIS's default 32-bit stub does not start where a system has
-; no 32-bit support (Wine as set up here).
-Target amd64-unicode
+; Dropleaf.exe is 64-bit whichever stub carries it. The 64-bit stub where this makensis has one
+; (Debian's does): it also starts where a system has no 32-bit support, as Wine here. The
+; official Windows build of NSIS ships 32-bit stubs only, and a 32-bit setup runs on every
+; 64-bit Windows.
+!if /FileExists "${NSISDIR}/Stubs/lzma_solid-amd64-unicode"
+  Target amd64-unicode
+!endif
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
 ; A file that cannot be written stops the install: it is never left half-replaced.
 AllowSkipFiles off
+; The files carried store no date of their own (the wizard picture's would be the build's
+; clock); Dropleaf.exe alone keeps its staged one, the source's date.
+SetDateSave off
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Dropleaf"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+; Task Manager's Startup switch for a Run value of the same name.
+!define STARTUP_APPROVED_KEY "Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run"
 
 Name "Dropleaf"
-OutFile "@DROPLEAF_SETUP_FILE@"
+OutFile "@DROPLEAF_SETUP_UNFINISHED@"
 InstallDir "$LOCALAPPDATA\Programs\Dropleaf"
 VIProductVersion "@PROJECT_VERSION@"
 VIAddVersionKey /LANG=0 "ProductName" "Dropleaf"
@@ -22,6 +31,15 @@ VIAddVersionKey /LANG=0 "FileDescription" "Dropleaf setup"
 VIAddVersionKey /LANG=0 "FileVersion" "@PROJECT_VERSION@"
 VIAddVersionKey /LANG=0 "CompanyName" "Velmorra"
 VIAddVersionKey /LANG=0 "LegalCopyright" "Velmorra"
+BrandingText "Dropleaf @PROJECT_VERSION@"
+
+; With the maker's certificate (DROPLEAF_SIGN_PFX at build time), the uninstaller that the setup
+; carries and the setup itself are signed as they are made; a signing failure stops the build.
+@DROPLEAF_NSIS_SIGN@
+!ifdef SIGN_COMMAND
+  !uninstfinalize '${SIGN_COMMAND}' = 0
+  !finalize '${SIGN_COMMAND}' = 0
+!endif
 
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
@@ -29,7 +47,10 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "Velmorra"
 
 !define MUI_ICON "@DROPLEAF_ICON_FILE@"
 !define MUI_UNICON "@DROPLEAF_ICON_FILE@"
-; The installer is not elevated, so neither is the program it starts.
+!define MUI_WELCOMEFINISHPAGE_BITMAP "@DROPLEAF_WIZARD_BITMAP@"
+!define MUI_FINISHPAGE_TEXT "$(FINISHED_TEXT)"
+; Run as the user ran the setup: elevated only when the setup was (the program then lets the
+; next setup's WM_CLOSE in all the same).
 !define MUI_FINISHPAGE_RUN "$INSTDIR\Dropleaf.exe"
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
@@ -37,23 +58,34 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "Velmorra"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "SimpChinese"
 
+LangString FINISHED_TEXT ${LANG_SIMPCHINESE} "Dropleaf 已安装，运行后会在任务栏右侧的通知区域显示图标（Windows 11 上新图标可能先收在“^”中，可将其拖到任务栏上）。$\r$\n$\r$\n复制一张图片后，在文件夹窗口或桌面上按 Ctrl+V，图片就会保存到那里。"
 LangString STILL_RUNNING ${LANG_SIMPCHINESE} "Dropleaf 仍在运行，无法关闭。$\r$\n请从托盘菜单退出 Dropleaf，然后点击“重试”。"
 
 Var wasRunning
 
-; Closes a running Dropleaf as taskkill without /f does (WM_CLOSE to its listener window) and
-; waits about 5 s for the process to end: only then can its program file change.
+; Closes the running Dropleaf that is this install's own program, as taskkill without /f does
+; (WM_CLOSE to its listener window), and waits about 5 s for it to end: only then can its file
+; change. A copy running from anywhere else (a portable one) is the user's and keeps running.
 !macro DEFINE_CLOSE_RUNNING PREFIX
 Function ${PREFIX}CloseRunning
   StrCpy $wasRunning 0
   retry:
-  FindWindow $0 "Dropleaf.ShellListener"
+  StrCpy $0 0
+  next:
+  FindWindow $0 "Dropleaf.ShellListener" "" 0 $0
   ${If} $0 == 0
     Return
   ${EndIf}
-  StrCpy $wasRunning 1
   System::Call "user32::GetWindowThreadProcessId(p r0, *i .r1)"
-  System::Call "kernel32::OpenProcess(i 0x00100000, i 0, i r1) p .r2"  ; SYNCHRONIZE
+  ; SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, which an elevated copy grants too
+  System::Call "kernel32::OpenProcess(i 0x00101000, i 0, i r1) p .r2"
+  StrCpy $4 ""
+  System::Call "kernel32::QueryFullProcessImageNameW(p r2, i 0, w .r4, *i ${NSIS_MAX_STRLEN})"
+  ${If} $4 != "$INSTDIR\Dropleaf.exe"  ; compared without regard to case, as Windows paths are
+    System::Call "kernel32::CloseHandle(p r2)"
+    Goto next
+  ${EndIf}
+  StrCpy $wasRunning 1
   System::Call "user32::PostMessageW(p r0, i 0x0010, p 0, p 0)"  ; WM_CLOSE
   System::Call "kernel32::WaitForSingleObject(p r2, i 5000) i .r3"
   System::Call "kernel32::CloseHandle(p r2)"
@@ -69,7 +101,8 @@ FunctionEnd
 Section
   Call CloseRunning
   SetOutPath "$INSTDIR"
-  File "@DROPLEAF_EXE@"
+  SetDateSave on
+  File "@DROPLEAF_STAGED_EXE@"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortcut "$SMPROGRAMS\Dropleaf.lnk" "$INSTDIR\Dropleaf.exe"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "Dropleaf"
@@ -100,6 +133,7 @@ Section "Uninstall"
   ReadRegStr $0 HKCU "${RUN_KEY}" "Dropleaf"
   ${If} $0 == '"$INSTDIR\Dropleaf.exe"'
     DeleteRegValue HKCU "${RUN_KEY}" "Dropleaf"
+    DeleteRegValue HKCU "${STARTUP_APPROVED_KEY}" "Dropleaf"
   ${EndIf}
   DeleteRegKey HKCU "Software\Dropleaf"
   DeleteRegKey HKCU "Software\Velmorra\Messages\Dropleaf"

@@ -3,6 +3,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include "core/app_state.h"
 #include "paste/window_classes.h"
 #include "paste/shell_windows.h"
 
@@ -38,6 +39,7 @@ std::wstring ResolveFolderForWindow(HWND window) {
   if (!window) return {};
   if (IsDesktopWindow(window)) return DesktopFolderPath();
   for (const FrameShellWindow& entry : ShellWindowsOfFrame(window)) {
+    if (AppState.teardownBegun.load()) return {};  // ended while Explorer was asked
     std::wstring folder = FolderOfEntry(entry.browser.Get());
     if (!folder.empty()) return folder;
   }

@@ -34,6 +34,7 @@ std::wstring SaveBitmap(HBITMAP bitmap, const std::wstring& folder) {
 bool PasteIntoFolder(HWND targetWindow, const PasteReport& report) {
   // The folder comes first: without one the clipboard is not touched.
   std::wstring folder = ResolveFolderForWindow(targetWindow);
+  if (AppState.teardownBegun.load()) return false;  // ended while Explorer was asked
   if (folder.empty()) {
     report(kAppTitle, kFolderWarning, NIIF_WARNING);
     return false;
@@ -48,6 +49,7 @@ bool PasteIntoFolder(HWND targetWindow, const PasteReport& report) {
     report(kAppTitle, kSaveError, NIIF_ERROR);
     return false;
   }
+  if (AppState.teardownBegun.load()) return true;  // no icon to show a balloon any more
   const wchar_t* name = PathFindFileNameW(path.c_str());
   report(kSavedTitle, (name && *name) ? std::wstring(name) : path, NIIF_INFO);
   RevealSavedFile(targetWindow, path);
@@ -57,13 +59,20 @@ bool PasteIntoFolder(HWND targetWindow, const PasteReport& report) {
 void HandlePasteRequest(HWND targetWindow, const PasteReport& report) {
   static std::deque<HWND> waiting;  // user-interface thread only
   static bool running = false;
+  if (AppState.teardownBegun.load()) return;
   waiting.push_back(targetWindow);
   if (running) return;  // the paste under way takes this one up when it is done
   running = true;
-  while (!waiting.empty()) {
+  while (!waiting.empty() && !AppState.teardownBegun.load()) {
     const HWND next = waiting.front();
     waiting.pop_front();
     PasteIntoFolder(next, report);
   }
+  waiting.clear();  // what the teardown left waiting is dropped
   running = false;
+}
+
+void StopPasting() {
+  AppState.teardownBegun.exchange(true);
+  DropPendingSelection();
 }

@@ -16,3 +16,8 @@ bool PasteIntoFolder(HWND targetWindow, const PasteReport& report);
 // into Explorer may run a modal loop that dispatches the next request while one is still
 // under way; that request waits for its turn instead of running inside the other.
 void HandlePasteRequest(HWND targetWindow, const PasteReport& report);
+
+// The exit teardown's part: no paste request is carried out any more, a paste under way ends
+// at its next step without a balloon or a shell call (a file already written stays whole),
+// and a selection being retried is given up, so no Explorer object outlives COM.
+void StopPasting();

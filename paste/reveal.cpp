@@ -5,6 +5,7 @@
 
 #include <wrl/client.h>
 
+#include "core/app_state.h"
 #include "core/handles.h"
 #include "paste/window_classes.h"
 #include "paste/shell_windows.h"
@@ -37,7 +38,8 @@ void CALLBACK RetrySelection(HWND, UINT, UINT_PTR, DWORD);
 void SelectOrRetry(ComPtr<IShellView> view, ScopedIdList& child, int attemptsLeft) {
   DropPendingSelection();  // and a newer paste's selection supersedes an older one
   if (SUCCEEDED(view->SelectItem(static_cast<PCUITEMID_CHILD>(child.Get()), kSelectFlags)) ||
-      attemptsLeft <= 1 || pending.view) {  // done, given up, or a newer one took over
+      attemptsLeft <= 1 || pending.view ||  // done, given up, or a newer one took over
+      AppState.teardownBegun.load()) {      // or the teardown ran while Explorer was asked
     return;
   }
   pending.view = std::move(view);
@@ -122,7 +124,9 @@ void RevealSavedFile(HWND targetWindow, const std::wstring& path) {
   for (const FrameShellWindow& entry : ShellWindowsOfFrame(targetWindow)) {
     ComPtr<IShellView> view;
     ScopedIdList shown;
-    if (!ReadView(entry, view, shown) || !SameFolder(FileSystemPath(shown.Get()), folder)) continue;
+    const bool read = ReadView(entry, view, shown);
+    if (AppState.teardownBegun.load()) return;  // ended while Explorer was asked
+    if (!read || !SameFolder(FileSystemPath(shown.Get()), folder)) continue;
     ScopedIdList child;
     if (ChildOfFolder(shown.Get(), name, child))
       SelectOrRetry(std::move(view), child, kSelectAttempts);

@@ -19,8 +19,4 @@ std::wstring GetWindowClassName(HWND window) {
   return std::wstring(buffer, static_cast<size_t>(length));
 }
 
-bool IsExplorerOrDesktopWindow(HWND window) {
-  return IsExplorerOrDesktopClassName(GetWindowClassName(window));
-}
-
 bool IsDesktopWindow(HWND window) { return IsDesktopClassName(GetWindowClassName(window)); }

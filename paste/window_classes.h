@@ -9,7 +9,6 @@
 // hook, folder resolution and the reveal all ask.
 
 std::wstring GetWindowClassName(HWND window);  // empty for a null window or on failure
-bool IsExplorerOrDesktopWindow(HWND window);
 bool IsDesktopWindow(HWND window);
 
 // The tests themselves: exact, case-sensitive comparisons of the whole name.

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Draws the Dropleaf icon (a green leaf-shaped drop on a rounded tile) at every size the
 icon group carries and writes it as a .ico of 32-bpp images, the 256-pixel one PNG-compressed
-as Windows expects since Vista. Deterministic: the same script always gives the same bytes,
-so the artwork needs no checked-in binary."""
+as Windows expects since Vista; given a second path, also the setup's wizard picture (the
+164x314 bitmap of its finish page) with the same drop. Deterministic: the same script always
+gives the same bytes, so the artwork needs no checked-in binary."""
 import math
 import struct
 import sys
@@ -93,7 +94,29 @@ def png(size, rows):
             + chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
 
 
-def main(out_path):
+def wizard_bitmap(width=164, height=314, icon=128):
+    """The finish page's picture: the large icon on a teal gradient, as a bottom-up 24-bpp BMP."""
+    top, bottom = (0x2A, 0x7F, 0x93), (0x0E, 0x33, 0x40)
+    glyph, left, upper = draw(icon), (width - icon) // 2, 72
+    stride = (width * 3 + 3) & ~3
+    rows = []
+    for y in range(height):
+        t = y / (height - 1)
+        row = bytearray()
+        for x in range(width):
+            r, g, b = [c0 + (c1 - c0) * t for c0, c1 in zip(top, bottom)]
+            if left <= x < left + icon and upper <= y < upper + icon:
+                gb, gg, gr, ga = glyph[y - upper][(x - left) * 4:(x - left) * 4 + 4]
+                a = ga / 255
+                r, g, b = r + (gr - r) * a, g + (gg - g) * a, b + (gb - b) * a
+            row += bytes((int(b + 0.5), int(g + 0.5), int(r + 0.5)))
+        rows.append(bytes(row) + bytes(stride - len(row)))
+    pixels = b''.join(reversed(rows))
+    info = struct.pack('<IiiHHIIiiII', 40, width, height, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
+    return struct.pack('<2sIHHI', b'BM', 14 + len(info) + len(pixels), 0, 0, 14 + len(info)) + info + pixels
+
+
+def main(out_path, wizard_path=None):
     images = [(png if n >= 256 else dib)(n, draw(n)) for n in SIZES]
     out = bytearray(struct.pack('<HHH', 0, 1, len(images)))
     offset = 6 + 16 * len(images)
@@ -104,7 +127,10 @@ def main(out_path):
         out += data
     with open(out_path, 'wb') as f:
         f.write(out)
+    if wizard_path:
+        with open(wizard_path, 'wb') as f:
+            f.write(wizard_bitmap())
 
 
 if __name__ == '__main__':
-    main(sys.argv[1])
+    main(*sys.argv[1:3])

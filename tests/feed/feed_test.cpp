@@ -11,6 +11,7 @@
 #include "messages/feed_request.h"
 #include "messages/feed_worker.h"
 #include "messages/message_window.h"
+#include "resources/version.h"
 #include "tests/support/test_support.h"
 
 // Against feed_server.py: one HTTPS port per scenario on 127.0.0.1, certificates for
@@ -73,7 +74,7 @@ TEST(FeedRequest, OnTheWireAndWholeBodiesUpToTheLimit) {
   ASSERT_NE(headEnd, std::string::npos) << raw;
   const std::string head = raw.substr(0, headEnd + 2);
   EXPECT_EQ(head.substr(0, head.find("\r\n")), "POST /api/velmorralab-ops/messages/feed HTTP/1.1");
-  for (const char* line : {"\r\nUser-Agent: Dropleaf/0.2.0 Messages\r\n",
+  for (const char* line : {"\r\nUser-Agent: Dropleaf/" DROPLEAF_PRODUCT_VERSION " Messages\r\n",
                            "\r\nContent-Type: application/json\r\n", "\r\nContent-Length: 36\r\n"})
     EXPECT_NE(head.find(line), std::string::npos) << line << head;
   EXPECT_EQ(raw.substr(headEnd + 4), "{\"tool_id\":\"dropleaf\",\"native\":true}");

@@ -1,0 +1,61 @@
+#!/usr/bin/env python3
+"""The downloads' steps that must give the same bytes on every rebuild of one source:
+
+    package.py stage PROGRAM STAGED EPOCH [SIGN_TOOL]   the program as shipped: copied, signed
+                                                        when a tool is given, dated EPOCH
+    package.py zip ZIP STAGED EPOCH                     the portable zip of the staged program
+    package.py sums FOLDER FILE...                      FOLDER/SHA256SUMS of the files, as
+                                                        sha256sum -c reads it
+
+EPOCH is the source's date in seconds (SOURCE_DATE_EPOCH): the one date any download stores,
+never the build's clock or a file's own times.
+"""
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+import time
+import zipfile
+
+
+def stage(program, staged, epoch, sign_tool=None):
+    os.makedirs(os.path.dirname(staged), exist_ok=True)
+    shutil.copyfile(program, staged)
+    if sign_tool:
+        sign = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sign.py")
+        if subprocess.run([sys.executable, sign, sign_tool, staged]).returncode != 0:
+            return 1
+    # The setup program stores its files' dates: this one is the source's.
+    os.utime(staged, (int(epoch), int(epoch)))
+    return 0
+
+
+def make_zip(out, staged, epoch):
+    # Entry time, attributes and system are fixed; no extra field carries the file's own times.
+    entry = zipfile.ZipInfo(os.path.basename(staged), time.gmtime(max(int(epoch), 315532800))[:6])
+    entry.create_system = 0  # MS-DOS, as Windows' own zips say
+    entry.external_attr = 0x20  # FILE_ATTRIBUTE_ARCHIVE
+    entry.compress_type = zipfile.ZIP_DEFLATED
+    with open(staged, "rb") as f:
+        data = f.read()
+    partial = out + ".part"
+    with zipfile.ZipFile(partial, "w") as archive:
+        archive.writestr(entry, data, compresslevel=9)
+    os.replace(partial, out)
+    return 0
+
+
+def sums(folder, *files):
+    lines = []
+    for path in files:
+        with open(path, "rb") as f:
+            lines.append("%s  %s\n" % (hashlib.sha256(f.read()).hexdigest(), os.path.basename(path)))
+    with open(os.path.join(folder, "SHA256SUMS"), "w", newline="\n") as f:
+        f.writelines(lines)
+    return 0
+
+
+if __name__ == "__main__":
+    steps = {"stage": stage, "zip": make_zip, "sums": sums}
+    sys.exit(steps[sys.argv[1]](*sys.argv[2:]))

@@ -1,0 +1,76 @@
+#!/usr/bin/env python3
+"""Writes the winget manifests of one release (multi-file format, manifest version 1.6.0):
+
+    winget.py FOLDER VERSION SETUP URL CHANGELOG
+
+FOLDER gets Velmorra.Dropleaf.yaml (version), .installer.yaml and .locale.zh-CN.yaml. The
+installer's hash is that of SETUP as built (signed, where signed), its address URL; the release
+notes are CHANGELOG's entry for VERSION, which must exist. Values are written as YAML
+double-quoted scalars (JSON strings), which need no further escaping.
+"""
+import hashlib
+import json
+import os
+import re
+import sys
+
+IDENTIFIER, LOCALE, MANIFEST_VERSION = "Velmorra.Dropleaf", "zh-CN", "1.6.0"
+HEADER = ("# Made by the build (packaging/winget.py): submit as it is, do not edit.\n"
+          "# yaml-language-server: $schema=https://aka.ms/winget-manifest.%s.%s.schema.json\n")
+
+
+def release_notes(changelog, version):
+    """The entry's text under '## [VERSION]', up to the next entry; empty when there is none."""
+    with open(changelog, encoding="utf-8") as f:
+        text = f.read()
+    match = re.search(r"^## \[%s\][^\n]*\n(.*?)(?=^## |\Z)" % re.escape(version), text, re.M | re.S)
+    return match.group(1).strip() if match else ""
+
+
+def write(path, fields):
+    def value(v):
+        return json.dumps(v, ensure_ascii=False)
+
+    lines = [HEADER % (dict(fields)["ManifestType"].lower(), MANIFEST_VERSION)]
+    for key, v in fields:
+        if isinstance(v, list):  # a list of mappings: the installers
+            lines.append("%s:\n" % key)
+            for item in v:
+                lines += ["%s %s: %s\n" % ("-" if i == 0 else " ", k, value(x))
+                          for i, (k, x) in enumerate(item)]
+        else:
+            lines.append("%s: %s\n" % (key, value(v)))
+    with open(path, "w", encoding="utf-8", newline="\n") as f:
+        f.writelines(lines)
+
+
+def main(folder, version, setup, url, changelog):
+    notes = release_notes(changelog, version)
+    if not notes:
+        print("%s has no entry for %s" % (changelog, version), file=sys.stderr)
+        return 1
+    with open(setup, "rb") as f:
+        sha256 = hashlib.sha256(f.read()).hexdigest().upper()
+    if url.endswith("/"):
+        url += os.path.basename(setup)
+    os.makedirs(folder, exist_ok=True)
+    common = [("PackageIdentifier", IDENTIFIER), ("PackageVersion", version)]
+    tail = lambda kind: [("ManifestType", kind), ("ManifestVersion", MANIFEST_VERSION)]
+    write(os.path.join(folder, IDENTIFIER + ".yaml"),
+          common + [("DefaultLocale", LOCALE)] + tail("version"))
+    installer = [("Architecture", "x64"), ("InstallerUrl", url), ("InstallerSha256", sha256),
+                 ("ProductCode", "Dropleaf")]  # the key name of its Apps & features entry
+    write(os.path.join(folder, IDENTIFIER + ".installer.yaml"), common + [
+        ("InstallerType", "nullsoft"), ("Scope", "user"), ("UpgradeBehavior", "install"),
+        ("Installers", [installer])] + tail("installer"))
+    write(os.path.join(folder, "%s.locale.%s.yaml" % (IDENTIFIER, LOCALE)), common + [
+        ("PackageLocale", LOCALE), ("Publisher", "Velmorra"),
+        ("PublisherUrl", "https://www.velmorralab.com"), ("PackageName", "Dropleaf"),
+        ("License", "Proprietary"),
+        ("ShortDescription", "在文件资源管理器的文件夹或桌面上按 Ctrl+V，把剪贴板中的图片保存为 PNG 文件。"),
+        ("ReleaseNotes", notes)] + tail("defaultLocale"))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(*sys.argv[1:6]))
