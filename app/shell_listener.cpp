@@ -95,9 +95,11 @@ void StartShellListener(HWND owner) {
   listener = CreateWindowExW(WS_EX_TOOLWINDOW, SHELL_LISTENER_CLASS, L"Dropleaf", WS_POPUP, 0, 0, 0,
                              0, nullptr, nullptr, instance, nullptr);
   // Started elevated (an installer's last page), User Interface Privilege Isolation would
-  // hold back Explorer's broadcast, which comes from a lower integrity level.
+  // hold back what comes from a lower integrity level: Explorer's broadcast, and the WM_CLOSE
+  // of the next (unelevated) setup or of taskkill from an ordinary prompt.
   if (listener) {
     ChangeWindowMessageFilterEx(listener, TaskbarCreatedMessage(), MSGFLT_ALLOW, nullptr);
+    ChangeWindowMessageFilterEx(listener, WM_CLOSE, MSGFLT_ALLOW, nullptr);
   }
   RegisterOrRetry();
 }

@@ -20,10 +20,12 @@ namespace {
 
 using namespace std::string_literals;
 
-std::wstring Stored(const wchar_t* key, const wchar_t* value) {  // a DWORD as its number
+// A DWORD as its number, a binary value as its first byte.
+std::wstring Stored(const wchar_t* key, const wchar_t* value) {
   wchar_t data[512] = {};
   DWORD size = sizeof(data), type = 0;
   if (RegGetValueW(HKEY_CURRENT_USER, key, value, RRF_RT_ANY, &type, data, &size)) return L"none";
+  if (type == REG_BINARY) return L"byte " + std::to_wstring(data[0] & 0xFF);
   return type == REG_DWORD ? std::to_wstring(DWORD(data[0]) | DWORD(data[1]) << 16) : data;
 }
 
@@ -177,8 +179,12 @@ TEST(RunningProgram, TrayIconThroughAStartingShellHookSettingsDesktopPasteMenuAn
     ASSERT_TRUE(PutOnClipboard({}, L"plain text"));
     ASSERT_TRUE(program.Toggle(L"1")) << "the switch is stored";
     EXPECT_FALSE(taken(folder.Get())) << "text on the clipboard";
-    ASSERT_TRUE(PutOnClipboard(image, L"重命名"));
+    // Files copied with a preview image beside them: Explorer pastes the files.
+    ASSERT_TRUE(PutOnClipboard(image, L"", BuildFolder() + L"Dropleaf.exe"));
     ASSERT_TRUE(program.Toggle(L"0") && program.Toggle(L"1"));  // the clipboard's notice is heard
+    EXPECT_FALSE(taken(folder.Get())) << "a file list beside the image";
+    ASSERT_TRUE(PutOnClipboard(image, L"重命名"));
+    ASSERT_TRUE(program.Toggle(L"0") && program.Toggle(L"1"));
     EXPECT_TRUE(taken(folder.Get()));
     EXPECT_TRUE(taken(fileList.Get())) << "in the file list";
     press(edit);
@@ -312,13 +318,29 @@ TEST(SetupProgram, InstallRunSignOutUpgradeAndUninstallWithoutATrace) {
   Started installed(quoted);
   ASSERT_NE(installed.hidden, nullptr);
   EXPECT_EQ(Started(quoted).ExitCode(5000), 0) << "a second copy exits at once";
-  for (const std::wstring& expected : {quoted, L"none"s, quoted}) {
+  // Task Manager's Startup switch keeps the Run value and marks it beside it: 02 enabled, 03
+  // and a time disabled. Enabled, the option reads on and switches off, the mark left alone;
+  // disabled, it reads off, and switching it on clears the mark. Another program's stays.
+  auto markStartup = [](const wchar_t* name, BYTE first) {
+    const BYTE mark[12] = {first, 0, 0, 0, 0x80, 0x3E, 0xD5, 0xDE, 0xB1, 0x9D, 0xD9, 0x01};
+    RegSetKeyValueW(HKEY_CURRENT_USER, STARTUP_APPROVED_KEY, name, REG_BINARY, mark, 12);
+  };
+  const std::wstring on = quoted + L"|none", offEnabled = L"none|byte 2";
+  std::vector<std::wstring> runAndMark;
+  for (BYTE mark : {0, 0, 0, 2, 0, 3}) {
+    if (mark) markStartup(RUN_VALUE, mark);
     SendMessageTimeoutW(installed.hidden, WM_COMMAND, IDM_TOGGLE_AUTOSTART, 0, SMTO_NORMAL, 5000,
                         0);
-    EXPECT_EQ(Stored(RUN_KEY, RUN_VALUE), expected);
+    runAndMark.push_back(Stored(RUN_KEY, RUN_VALUE) + L"|" +
+                         Stored(STARTUP_APPROVED_KEY, RUN_VALUE));
   }
+  EXPECT_EQ(runAndMark, (std::vector<std::wstring>{on, L"none|none", on, offEnabled, on, on}));
+  markStartup(RUN_VALUE, 3);  // switched off in Task Manager: the uninstall takes the mark too
+  markStartup(L"Other tool", 3);
   EXPECT_TRUE(installed.Toggle(L"0"));
   RegSetKeyValueW(HKEY_CURRENT_USER, READ_STATE_KEY_PATH_W, L"Read", REG_SZ, L"x", 4);
+  const wchar_t otherTool[] = L"Software\\Velmorra\\Messages\\Other tool";  // not Dropleaf's
+  RegSetKeyValueW(HKEY_CURRENT_USER, otherTool, L"Read", REG_SZ, L"y", 4);
 
   // An upgrade over it: the running copy is closed, its file replaced (the old one is told
   // by a date the package does not carry), and a copy runs again.
@@ -349,14 +371,34 @@ TEST(SetupProgram, InstallRunSignOutUpgradeAndUninstallWithoutATrace) {
     std::wstring found;
     for (const std::wstring& path : {program, uninstaller, folder, std::wstring(shortcut)})
       if (std::filesystem::exists(path)) found += path + L"; ";
-    for (const wchar_t* key : {entry, SETTINGS_KEY, L"Software\\Velmorra"}) {
+    for (const wchar_t* key : {entry, SETTINGS_KEY, READ_STATE_KEY_PATH_W}) {
       ScopedRegKey opened;
       if (!RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ, opened.Put())) found += key + L"; "s;
     }
-    if (Stored(RUN_KEY, RUN_VALUE) != L"none") found += L"the Run value";
+    if (Stored(RUN_KEY, RUN_VALUE) != L"none") found += L"the Run value; ";
+    if (Stored(STARTUP_APPROVED_KEY, RUN_VALUE) != L"none") found += L"the Startup mark";
     return found;
   };
   EXPECT_TRUE(WaitUntil([&] { return left().empty(); }, 15000)) << left();
+  EXPECT_EQ(Stored(otherTool, L"Read") + Stored(STARTUP_APPROVED_KEY, L"Other tool"), L"ybyte 3")
+      << "another program's settings stay";
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Velmorra");
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, STARTUP_APPROVED_KEY, L"Other tool");
+
+  // A portable copy, run from elsewhere with run at sign-in naming it, is the user's: a setup
+  // and an uninstall leave it running and its Run value as it was.
+  const std::wstring portable = BuildFolder() + L"portable\\Dropleaf.exe";
+  std::filesystem::create_directories(BuildFolder() + L"portable");
+  CopyFileW((BuildFolder() + L"Dropleaf.exe").c_str(), portable.c_str(), FALSE);
+  const Started user(L"\"" + portable + L"\"");
+  ASSERT_NE(user.hidden, nullptr);
+  SendMessageTimeoutW(user.hidden, WM_COMMAND, IDM_TOGGLE_AUTOSTART, 0, SMTO_NORMAL, 5000, 0);
+  EXPECT_EQ(Started(L"\"" + setup + L"\" /S").ExitCode(30000), 0);
+  EXPECT_EQ(Started(L"\"" + uninstaller + L"\" /S").ExitCode(30000), 0);
+  EXPECT_TRUE(WaitUntil([&] { return !std::filesystem::exists(program); }, 15000));
+  EXPECT_EQ(user.ExitCode(0), -1) << "the portable copy still runs";
+  EXPECT_EQ(Stored(RUN_KEY, RUN_VALUE), L"\"" + portable + L"\"");
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, RUN_KEY, RUN_VALUE);
 }
 
 }  // namespace

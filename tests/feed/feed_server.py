@@ -32,6 +32,7 @@ SCENARIOS = {
     "untrusted": (200, "", GOOD, "whole"),  # the self-signed certificate
     "dribbleheaders": (200, "", GOOD, "all"),  # everything a byte every 2 s, for 16 s
     "cutshort": (200, "", GOOD, "short"),  # a clean close after 60% of the body
+    "silent": (200, "", GOOD, "late"),  # nothing for 12 s after the request
 }
 
 
@@ -66,8 +67,12 @@ class Handler(socketserver.BaseRequestHandler):
             with open("requests.log", "ab") as log:
                 log.write(scenario.encode() + b"\t" + request.split(b"\r\n")[0] + b"\n")
             head, body = answer(scenario, request)
-            now, later = {"whole": (head + body, b""), "all": (b"", head + body),
-                          "short": (head + body[:len(body) * 6 // 10], b"")}[SCENARIOS[scenario][3]]
+            mode = SCENARIOS[scenario][3]
+            if mode == "late":
+                time.sleep(12)
+            now, later = {"whole": (head + body, b""), "late": (head + body, b""),
+                          "all": (b"", head + body),
+                          "short": (head + body[:len(body) * 6 // 10], b"")}[mode]
             conn.sendall(now)
             for byte in later[:8]:  # a byte every 2 s, for 16 s at most
                 conn.sendall(bytes([byte]))

@@ -136,6 +136,23 @@ TEST_F(FeedWorker, OnlyAnExactOkMarkerReplacesTheList) {
   }
 }
 
+// Three seconds of silence after the request end a refresh, and the next one starts at once;
+// refreshes asked for while one runs start no second exchange beside it.
+TEST_F(FeedWorker, SilenceEndsARefreshInThreeSecondsAndRefreshesNeverOverlap) {
+  const long long start = NowMs();
+  EXPECT_EQ(RefreshAgainst("silent"), 1u);
+  EXPECT_TRUE(NowMs() - start >= 2500 && NowMs() - start < 4500) << NowMs() - start;
+  const int before = RequestCount("good");
+  SetMessageServiceAddress(Scenario("good"));
+  feedDone = 0;
+  for (int asked = 0; asked < 4; ++asked) StartFeedRefresh(window.Get());
+  EXPECT_TRUE(WaitUntil([] { return feedDone > 0 && !FeedState.refreshRunning; }, 5000));
+  PumpMessagesFor(300);
+  EXPECT_EQ(feedDone, 1);
+  EXPECT_EQ(RequestCount("good"), before + 1);
+  EXPECT_EQ(FeedState.messages.size(), 3u);
+}
+
 // Refreshes one after another against a server that trickles its headers, each right as the
 // last gives up: every round fails, the first at the deadline and the others at once while
 // the given-up exchange still runs (a second exchange beside it would take 10 s itself).

@@ -50,6 +50,11 @@ TEST(FeedParsing, LimitsAtTheEdgeAndOneBeyond) {
       {bytes65536, bytes65536 + "x"},                                // feed bytes
       {line, line.substr(0, line.size() - 1)},                       // three bars
       {Line(Id(1), "1", "\xC3\xA9"), Line(Id(1), "1", "\xC3")},      // whole UTF-8
+      {Line(Id(1), "99999999", "t"), Line(Id(1), "999999999", "t")},  // revision digits
+      {Line(Id(0xabcdef), "1", "t"), Line("msg-" + std::string(23, '0') + "g", "1", "t")},
+      {Line(Id(0xabcdef), "1", "t"), Line("msg-" + std::string(23, '0') + "A", "1", "t")},
+      {line + "\n" + line, line + "\n\n" + line},  // an empty line, then a malformed one:
+      {line + "\n" + line, line + "\nmore|1|\n" + line},  // never a partial list
   };
   for (const auto& [atLimit, beyond] : limits) {
     EXPECT_FALSE(Parse(atLimit).empty()) << atLimit.substr(0, 80);

@@ -94,6 +94,7 @@ void MakeTables() {
   };
   Table<IShellViewVtbl>()->SelectItem = [](IShellView* self, PCUITEMID_CHILD item, SVSIF flags) {
     FakeShellEntry& data = *Of(self).data;
+    if (data.onSelect) data.onSelect();
     if (data.refusedSelects > 0) {
       --data.refusedSelects;
       return E_FAIL;

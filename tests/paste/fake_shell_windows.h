@@ -18,6 +18,7 @@ struct FakeShellEntry {
   bool rootView = false;   // the view shows the namespace root (the Desktop) instead
   int refusedSelects = 0;  // SelectItem fails this many times first, as before a refresh
   std::function<void()> onLocationRead;  // called while the program reads the location
+  std::function<void()> onSelect;        // called as SelectItem begins
   int urlReads = 0;
   std::vector<std::wstring> selected;  // the path of each SelectItem, then its flags in hex
 };

@@ -140,6 +140,29 @@ TEST_F(Paste, ARequestDuringAPasteRunsAfterIt) {
   EXPECT_EQ(balloons, (std::vector<std::wstring>{kSaved + files[0], kSaved + files[1]}));
 }
 
+// A sign-out's WM_ENDSESSION, sent while the selection waits on Explorer, runs the teardown
+// inside that call: the paste stops there (its file stays whole), the request queued behind it
+// is dropped, and the refused selection is not tried again on a timer after the teardown.
+TEST_F(Paste, ATeardownDuringTheSelectionEndsThePasteThere) {
+  std::vector<std::wstring> balloons;
+  const PasteReport report = [&](const wchar_t* title, const std::wstring& text, DWORD) {
+    balloons.push_back(title + (L" | " + text));
+  };
+  std::vector<FakeShellEntry> entries = {{frame.Get(), nullptr, a}};
+  entries[0].refusedSelects = 3;
+  entries[0].onSelect = [&] {
+    HandlePasteRequest(frame.Get(), report);  // typed meanwhile: waits for its turn
+    StopPasting();
+  };
+  FakeShellWindows shell(entries);
+  HandlePasteRequest(frame.Get(), report);
+  PumpMessagesFor(1000);  // the retries would have come 200 ms apart
+  AppState.teardownBegun.exchange(false);
+  EXPECT_EQ(entries[0].refusedSelects, 2) << "one selection, no retry after the teardown";
+  const std::wstring name = SavedImageIn(a);
+  EXPECT_EQ(balloons, std::vector<std::wstring>{kSaved + name}) << "the queued paste is dropped";
+}
+
 TEST(SaveRules, TheNameComesFromTheLocalTimeAndAFileUnderItIsNeverOverwritten) {
   const SYSTEMTIME time = {2025, 3, 5, 14, 9, 15, 2, 0};  // Friday 2025-03-14 09:15:02
   auto plainTaken = [](const std::wstring& path) {

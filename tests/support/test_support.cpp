@@ -96,7 +96,7 @@ Image DecodeImageFile(const std::wstring& path) {
   return image;
 }
 
-bool PutOnClipboard(const Image& image, const std::wstring& text) {
+bool PutOnClipboard(const Image& image, const std::wstring& text, const std::wstring& file) {
   std::vector<std::pair<UINT, std::string>> contents;
   if (!image.pixels.empty()) {  // bottom-up rows, as most programs place them
     const BITMAPINFOHEADER header = {sizeof(header), image.width, image.height, 1, 32};
@@ -113,6 +113,13 @@ bool PutOnClipboard(const Image& image, const std::wstring& text) {
   if (!text.empty()) {
     contents.emplace_back(CF_UNICODETEXT, std::string(reinterpret_cast<const char*>(text.c_str()),
                                                       (text.size() + 1) * 2));
+  }
+  if (!file.empty()) {  // DROPFILES, then the wide name and the list's closing zero
+    const DROPFILES head = {sizeof(DROPFILES), {}, FALSE, TRUE};
+    std::string& list =
+        contents.emplace_back(CF_HDROP, std::string(reinterpret_cast<const char*>(&head), sizeof(head)))
+            .second;
+    list.append(reinterpret_cast<const char*>(file.c_str()), file.size() * 2).append(4, '\0');
   }
   for (int attempt = 0; attempt < 20 && !OpenClipboard(nullptr); ++attempt) Sleep(10);
   bool placed = EmptyClipboard();

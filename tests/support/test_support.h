@@ -47,8 +47,10 @@ struct Image {
 // Colours varying in both directions, with one alpha value (opaque unless told).
 Image PatternImage(int width, int height, uint32_t alpha = 0xFF);
 Image DecodeImageFile(const std::wstring& path);  // its first frame by WIC, as 32bppBGRA
-// The image as CF_DIB unless it is empty, and CF_UNICODETEXT too when `text` is not empty.
-bool PutOnClipboard(const Image& image, const std::wstring& text = L"");
+// The image as CF_DIB unless it is empty, CF_UNICODETEXT too when `text` is not empty, and a
+// file list (CF_HDROP) of `file` when that is not empty.
+bool PutOnClipboard(const Image& image, const std::wstring& text = L"",
+                    const std::wstring& file = L"");
 
 std::wstring BuildFolder();  // DROPLEAF_BUILD_DIR as Wine sees it, with a trailing backslash
 std::wstring KnownDesktop();
