@@ -105,7 +105,8 @@ bool OnCommand(HWND window, UINT id) {
 }  // namespace
 
 std::wstring FeedbackAddress() {
-  return std::wstring(MAKER_WEB_SITE) + L"/feedback/?tool=dropleaf&version=" DROPLEAF_PRODUCT_VERSION;
+  return std::wstring(MAKER_WEB_SITE) +
+         L"/feedback/?tool=dropleaf&version=" DROPLEAF_PRODUCT_VERSION;
 }
 
 void UpdateClipboardImageFlag() {

@@ -2,7 +2,7 @@
 # Installs, on Debian, whatever the build, the tests or a run under Wine need and is missing.
 set -eu
 packages=(cmake make g++-mingw-w64-x86-64-posix googletest wine64 xvfb xauth xclip python3 openssl
-          fonts-wqy-microhei locales nsis)
+          fonts-wqy-microhei locales nsis osslsigncode 7zip python3-yaml)
 sudo_cmd=""
 [ "$(id -u)" -eq 0 ] || sudo_cmd=sudo
 missing=()

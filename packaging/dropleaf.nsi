@@ -49,6 +49,7 @@ BrandingText "Dropleaf @PROJECT_VERSION@"
 !define MUI_UNICON "@DROPLEAF_ICON_FILE@"
 !define MUI_WELCOMEFINISHPAGE_BITMAP "@DROPLEAF_WIZARD_BITMAP@"
 !define MUI_FINISHPAGE_TEXT "$(FINISHED_TEXT)"
+!define MUI_FINISHPAGE_TEXT_LARGE  ; room for both paragraphs above the run box
 ; Run as the user ran the setup: elevated only when the setup was (the program then lets the
 ; next setup's WM_CLOSE in all the same).
 !define MUI_FINISHPAGE_RUN "$INSTDIR\Dropleaf.exe"
@@ -58,7 +59,7 @@ BrandingText "Dropleaf @PROJECT_VERSION@"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "SimpChinese"
 
-LangString FINISHED_TEXT ${LANG_SIMPCHINESE} "Dropleaf 已安装，运行后会在任务栏右侧的通知区域显示图标（Windows 11 上新图标可能先收在“^”中，可将其拖到任务栏上）。$\r$\n$\r$\n复制一张图片后，在文件夹窗口或桌面上按 Ctrl+V，图片就会保存到那里。"
+LangString FINISHED_TEXT ${LANG_SIMPCHINESE} "Dropleaf 已安装。它运行时在任务栏右侧的通知区域显示图标；在 Windows 11 上，新图标可能先收在“^”里，可将它拖到任务栏上。$\r$\n$\r$\n复制一张图片后，在文件夹窗口或桌面上按 Ctrl+V，图片就会保存在那里。"
 LangString STILL_RUNNING ${LANG_SIMPCHINESE} "Dropleaf 仍在运行，无法关闭。$\r$\n请从托盘菜单退出 Dropleaf，然后点击“重试”。"
 
 Var wasRunning

@@ -33,6 +33,7 @@ SCENARIOS = {
     "dribbleheaders": (200, "", GOOD, "all"),  # everything a byte every 2 s, for 16 s
     "cutshort": (200, "", GOOD, "short"),  # a clean close after 60% of the body
     "silent": (200, "", GOOD, "late"),  # nothing for 12 s after the request
+    "silentbody": (200, "", GOOD, "headfirst"),  # the head, then nothing for 12 s
 }
 
 
@@ -68,10 +69,12 @@ class Handler(socketserver.BaseRequestHandler):
                 log.write(scenario.encode() + b"\t" + request.split(b"\r\n")[0] + b"\n")
             head, body = answer(scenario, request)
             mode = SCENARIOS[scenario][3]
-            if mode == "late":
+            if mode == "headfirst":
+                conn.sendall(head)
+            if mode in ("late", "headfirst"):
                 time.sleep(12)
             now, later = {"whole": (head + body, b""), "late": (head + body, b""),
-                          "all": (b"", head + body),
+                          "headfirst": (body, b""), "all": (b"", head + body),
                           "short": (head + body[:len(body) * 6 // 10], b"")}[mode]
             conn.sendall(now)
             for byte in later[:8]:  # a byte every 2 s, for 16 s at most

@@ -46,14 +46,14 @@ TEST(FeedParsing, LimitsAtTheEdgeAndOneBeyond) {
   const std::pair<std::string, std::string> limits[] = {
       {lines100, lines100 + line},                                                         // lines
       {Line(Id(1), "1", std::string(160, 'a')), Line(Id(1), "1", std::string(161, 'a'))},  // title
-      {Line(Id(1), "1", pairs80), Line(Id(1), "1", pairs80 + "a")},  // a pair counts two
-      {bytes65536, bytes65536 + "x"},                                // feed bytes
-      {line, line.substr(0, line.size() - 1)},                       // three bars
-      {Line(Id(1), "1", "\xC3\xA9"), Line(Id(1), "1", "\xC3")},      // whole UTF-8
+      {Line(Id(1), "1", pairs80), Line(Id(1), "1", pairs80 + "a")},   // a pair counts two
+      {bytes65536, bytes65536 + "x"},                                 // feed bytes
+      {line, line.substr(0, line.size() - 1)},                        // three bars
+      {Line(Id(1), "1", "\xC3\xA9"), Line(Id(1), "1", "\xC3")},       // whole UTF-8
       {Line(Id(1), "99999999", "t"), Line(Id(1), "999999999", "t")},  // revision digits
       {Line(Id(0xabcdef), "1", "t"), Line("msg-" + std::string(23, '0') + "g", "1", "t")},
       {Line(Id(0xabcdef), "1", "t"), Line("msg-" + std::string(23, '0') + "A", "1", "t")},
-      {line + "\n" + line, line + "\n\n" + line},  // an empty line, then a malformed one:
+      {line + "\n" + line, line + "\n\n" + line},         // an empty line, then a malformed one:
       {line + "\n" + line, line + "\nmore|1|\n" + line},  // never a partial list
   };
   for (const auto& [atLimit, beyond] : limits) {

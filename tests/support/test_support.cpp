@@ -117,7 +117,8 @@ bool PutOnClipboard(const Image& image, const std::wstring& text, const std::wst
   if (!file.empty()) {  // DROPFILES, then the wide name and the list's closing zero
     const DROPFILES head = {sizeof(DROPFILES), {}, FALSE, TRUE};
     std::string& list =
-        contents.emplace_back(CF_HDROP, std::string(reinterpret_cast<const char*>(&head), sizeof(head)))
+        contents
+            .emplace_back(CF_HDROP, std::string(reinterpret_cast<const char*>(&head), sizeof(head)))
             .second;
     list.append(reinterpret_cast<const char*>(file.c_str()), file.size() * 2).append(4, '\0');
   }

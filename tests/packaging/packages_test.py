@@ -1,0 +1,201 @@
+#!/usr/bin/env python3
+"""packages_test.py BUILD SOURCE VERSION: what BUILD wrote, then the program and packages
+rebuilt from a copy of SOURCE elsewhere, unsigned (the same bytes) and signed (verifying, the
+password nowhere), and the setup of a makensis with 32-bit stubs only."""
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import yaml
+
+BUILD, SOURCE, VERSION = sys.argv[1:4]
+SETUP, ZIP = "Dropleaf-%s-setup.exe" % VERSION, "Dropleaf-%s-win64.zip" % VERSION
+DOWNLOADS = ["Dropleaf.exe", ZIP, SETUP, "SHA256SUMS"]
+WORK = tempfile.mkdtemp(prefix="dropleaf-packages-")
+
+# What winget's published 1.6.0 schemas ask of the fields these manifests carry:
+# field: (pattern, shortest, longest); and which fields each kind must have.
+URL, ANY = r"^([Hh][Tt][Tt][Pp][Ss]?)://.+$", r"."
+PART = r'[^.\s\\/:*?"<>|\x01-\x1f]{1,32}'
+LOCALE = r"^([a-zA-Z]{2,3}|[iI]-[a-zA-Z]+|[xX]-[a-zA-Z]{1,8})(-[a-zA-Z]{1,8})*$"
+RULES = {"PackageIdentifier": (r"^%s(\.%s){1,7}$" % (PART, PART), 1, 128),
+         "PackageVersion": (r'^[^\\/:*?"<>|\x01-\x1f]+$', 1, 128), "DefaultLocale": (LOCALE, 1, 20),
+         "PackageLocale": (LOCALE, 1, 20), "ManifestVersion": (r"^\d+\.\d+\.\d+$", 5, 20),
+         "InstallerUrl": (URL, 1, 2048), "PublisherUrl": (URL, 1, 2048),
+         "InstallerSha256": (r"^[A-Fa-f0-9]{64}$", 64, 64), "ProductCode": (ANY, 1, 255),
+         "Publisher": (ANY, 2, 256), "PackageName": (ANY, 2, 256), "License": (ANY, 3, 512),
+         "ShortDescription": (ANY, 3, 256), "ReleaseNotes": (ANY, 1, 10000)}
+COMMON = "PackageIdentifier PackageVersion ManifestType ManifestVersion "
+REQUIRED = {"version": (COMMON + "DefaultLocale").split(),
+            "installer": (COMMON + "Installers").split(),
+            "defaultLocale": (COMMON + "PackageLocale Publisher PackageName License "
+                              "ShortDescription").split()}
+
+
+def sha256(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def run(args, **kwargs):
+    return subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **kwargs)
+
+
+def copy_source(destination):
+    """The working tree (tracked and new files) and its history, every file dated 2001."""
+    listed = run(["git", "-C", SOURCE, "ls-files", "-z", "-co", "--exclude-standard"]).stdout
+    for index, name in enumerate(n for n in listed.decode().split("\0") if n):
+        if not os.path.exists(os.path.join(SOURCE, name)):
+            continue  # deleted in the working tree
+        target = os.path.join(destination, name)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copyfile(os.path.join(SOURCE, name), target)
+        os.utime(target, (978307200 + index, 978307200 + index))
+    shutil.copytree(os.path.join(SOURCE, ".git"), os.path.join(destination, ".git"))
+
+
+def build(name, environment):
+    """Configures and builds the program and its packages (no tests) from a fresh copy of the
+    source; the folder and what configure and the build printed."""
+    source = os.path.join(WORK, name, "deeper", "source copy")
+    folder = os.path.join(WORK, name + " build")
+    copy_source(source)
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith("DROPLEAF_") and k != "SOURCE_DATE_EPOCH"}
+    env.update(environment)
+    log = run(["cmake", "-S", source, "-B", folder, "-DCMAKE_BUILD_TYPE=Release",
+               "-DDROPLEAF_BUILD_TESTS=OFF",
+               "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source, "cmake", "mingw-w64-x86_64.cmake")],
+              env=env).stdout
+    built = run(["cmake", "--build", folder, "-j2"], env=env)
+    return folder, (log + built.stdout).decode(errors="replace"), built.returncode
+
+
+class Downloads(unittest.TestCase):
+    def test_1_checksums_and_winget_manifests_of_this_build(self):
+        with open(os.path.join(BUILD, "SHA256SUMS")) as f:
+            listed = dict(reversed(line.split("  ")) for line in f.read().splitlines())
+        self.assertEqual(listed, {SETUP: sha256(os.path.join(BUILD, SETUP)),
+                                  ZIP: sha256(os.path.join(BUILD, ZIP))})
+
+        manifests = {}
+        for name in os.listdir(os.path.join(BUILD, "winget")):
+            with open(os.path.join(BUILD, "winget", name), encoding="utf-8") as f:
+                manifest = yaml.safe_load(f)
+            manifests[manifest["ManifestType"]] = manifest
+            self.assertTrue(set(REQUIRED[manifest["ManifestType"]]) <= set(manifest), name)
+            fields = dict(manifest, **manifest.get("Installers", [{}])[0])
+            for key, value in fields.items():
+                if key in RULES:
+                    pattern, shortest, longest = RULES[key]
+                    self.assertTrue(re.search(pattern, value) and shortest <= len(value) <= longest,
+                                    "%s: %s" % (key, value))
+            self.assertGreaterEqual(tuple(map(int, manifest["ManifestVersion"].split("."))),
+                                    (1, 6, 0))
+            self.assertEqual((manifest["PackageIdentifier"], manifest["PackageVersion"]),
+                             ("Velmorra.Dropleaf", VERSION))
+        self.assertEqual(manifests["version"]["DefaultLocale"], "zh-CN")
+        self.assertEqual(manifests["installer"]["Installers"], [{
+            "Architecture": "x64", "ProductCode": "Dropleaf",
+            "InstallerUrl": "https://www.velmorralab.com/downloads/dropleaf/" + SETUP,
+            "InstallerSha256": listed[SETUP].upper()}])
+        self.assertEqual((manifests["installer"]["InstallerType"], manifests["installer"]["Scope"]),
+                         ("nullsoft", "user"))
+        # The changelog's top entry is this version, and its text the release notes.
+        with open(os.path.join(SOURCE, "CHANGELOG.md"), encoding="utf-8") as f:
+            entries = re.split(r"^## ", f.read(), flags=re.M)[1:]
+        self.assertTrue(entries[0].startswith("[%s] - " % VERSION), entries[0][:40])
+        self.assertEqual(manifests["defaultLocale"]["ReleaseNotes"],
+                         entries[0].split("\n", 1)[1].strip())
+        self.assertEqual(manifests["defaultLocale"]["PackageLocale"], "zh-CN")
+
+    def test_2_a_rebuild_elsewhere_is_the_same_byte_for_byte(self):
+        folder, log, status = build("unsigned", {})
+        self.assertEqual(status, 0, log[-3000:])
+        self.assertIn("Downloads: not signed", log)
+        for name in DOWNLOADS + ["winget/Velmorra.Dropleaf.installer.yaml"]:
+            self.assertEqual(sha256(os.path.join(folder, name)), sha256(os.path.join(BUILD, name)),
+                             name)
+
+    def test_3_signed_with_the_certificate_given_and_the_password_nowhere(self):
+        keys = os.path.join(WORK, "keys")
+        os.makedirs(keys)
+        password = "pw-" + os.urandom(12).hex()
+        openssl = lambda *args, **kw: run(["openssl", *args], cwd=keys, check=True, **kw)
+        new = ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-addext"]
+        openssl(*new, "basicConstraints=critical,CA:TRUE", "-subj", "/CN=Dropleaf Test Root",
+                "-keyout", "ca.key", "-out", "ca.pem")
+        openssl(*new, "extendedKeyUsage=codeSigning", "-addext", "basicConstraints=CA:FALSE",
+                "-subj", "/CN=Velmorra Test", "-CA", "ca.pem", "-CAkey", "ca.key", "-keyout",
+                "sign.key", "-out", "sign.pem")
+        openssl("pkcs12", "-export", "-inkey", "sign.key", "-in", "sign.pem", "-out", "sign.pfx",
+                "-passout", "env:PFX_PASSWORD", env=dict(os.environ, PFX_PASSWORD=password))
+        signing = {"DROPLEAF_SIGN_PFX": os.path.join(keys, "sign.pfx"),
+                   "DROPLEAF_SIGN_PASSWORD": password}
+        folder, log, status = build("signed", signing)
+        self.assertEqual(status, 0, log[-3000:])
+        self.assertIn("Downloads: signed", log)
+
+        # The program (as the zip and the setup carry it), the uninstaller the setup writes
+        # (unpacked from it) and the setup itself.
+        unpacked = os.path.join(WORK, "unpacked")
+        run(["7zz", "x", "-y", "-o" + unpacked, os.path.join(folder, SETUP)], check=True)
+        run(["7zz", "x", "-y", "-o" + unpacked + "-zip", os.path.join(folder, ZIP)], check=True)
+        program = os.path.join(unpacked + "-zip", "Dropleaf.exe")
+        for path in (program, os.path.join(unpacked, "Dropleaf.exe"),
+                     os.path.join(unpacked, "uninstall.exe"), os.path.join(folder, SETUP)):
+            verified = run(["osslsigncode", "verify", "-CAfile", os.path.join(keys, "ca.pem"),
+                            "-in", path])
+            self.assertEqual(verified.returncode, 0, verified.stdout.decode(errors="replace"))
+        for name in ("SHA256SUMS", "winget/Velmorra.Dropleaf.installer.yaml"):  # the final hash
+            with open(os.path.join(folder, name)) as f:
+                self.assertIn(sha256(os.path.join(folder, SETUP)), f.read().lower(), name)
+
+        # Taking the signature off gives back the unsigned program, byte for byte.
+        bare = os.path.join(WORK, "bare.exe")
+        run(["osslsigncode", "remove-signature", "-in", program, "-out", bare], check=True)
+        self.assertEqual(sha256(bare), sha256(os.path.join(BUILD, "Dropleaf.exe")))
+
+        secret = [password.encode(), password.encode("utf-16-le")]
+        self.assertFalse([s for s in secret if s in log.encode()], "the build's output")
+        for root, _, files in os.walk(folder):
+            for name in files:
+                with open(os.path.join(root, name), "rb") as f:
+                    data = f.read()
+                self.assertFalse([s for s in secret if s in data], os.path.join(root, name))
+
+        # A wrong password fails the signing step, and the file it was to sign is gone.
+        copy = os.path.join(WORK, "unsignable.exe")
+        shutil.copyfile(os.path.join(BUILD, "Dropleaf.exe"), copy)
+        failed = run([sys.executable, os.path.join(SOURCE, "packaging", "sign.py"), "osslsigncode",
+                      copy], env=dict(os.environ, **dict(signing, DROPLEAF_SIGN_PASSWORD="wrong")))
+        self.assertNotEqual(failed.returncode, 0)
+        self.assertFalse(os.path.exists(copy))
+        self.assertNotIn(b"wrong", failed.stdout)
+
+    def test_4_with_32_bit_stubs_only_the_setup_is_32_bit(self):
+        nsis, setup = os.path.join(WORK, "nsis"), os.path.join(WORK, "x86-setup.exe")
+        shutil.copytree("/usr/share/nsis", nsis, ignore=shutil.ignore_patterns("*amd64*"))
+        with open(os.path.join(BUILD, "packaging", "dropleaf.nsi"), encoding="utf-8") as f:
+            script = re.sub(r'^OutFile .*$', 'OutFile "%s"' % setup, f.read(), flags=re.M)
+        with open(os.path.join(WORK, "x86.nsi"), "w", encoding="utf-8") as f:
+            f.write(script)
+        made = run(["makensis", "-V2", "-INPUTCHARSET", "UTF8", os.path.join(WORK, "x86.nsi")],
+                   env=dict(os.environ, NSISDIR=nsis))
+        self.assertEqual(made.returncode, 0, made.stdout.decode(errors="replace"))
+        with open(setup, "rb") as f:
+            data = f.read()
+        pe = int.from_bytes(data[0x3C:0x40], "little")
+        self.assertEqual(data[pe + 4:pe + 6], b"\x4c\x01", "IMAGE_FILE_MACHINE_I386")
+
+
+if __name__ == "__main__":
+    try:
+        unittest.main(argv=sys.argv[:1], verbosity=2)
+    finally:
+        shutil.rmtree(WORK, ignore_errors=True)
