@@ -392,9 +392,11 @@ TEST(SetupProgram, InstallRunSignOutUpgradeAndUninstallWithoutATrace) {
   ASSERT_NE(user.hidden, nullptr);
   SendMessageTimeoutW(user.hidden, WM_COMMAND, IDM_TOGGLE_AUTOSTART, 0, SMTO_NORMAL, 5000, 0);
   EXPECT_EQ(Started(L"\"" + setup + L"\" /S").ExitCode(30000), 0);
-  // Run in place (_?=), the uninstaller returns only when done, and leaves itself behind.
+  // Run in place (_?=), the uninstaller returns only when done, and leaves itself behind (its
+  // file stays busy for a moment after it ends).
+  std::error_code error;
   EXPECT_EQ(Started(L"\"" + uninstaller + L"\" /S _?=" + folder).ExitCode(30000), 0);
-  std::filesystem::remove_all(folder);
+  WaitUntil([&] { return std::filesystem::remove_all(folder, error), !error; }, 5000);
   EXPECT_EQ(user.ExitCode(0), -1) << "the portable copy still runs";
   EXPECT_EQ(Stored(RUN_KEY, RUN_VALUE), L"\"" + portable + L"\"");
 }
