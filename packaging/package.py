@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The downloads' steps that must give the same bytes on every rebuild of one source:
 
-    package.py stage PROGRAM STAGED EPOCH [SIGN_TOOL]   the program as shipped: copied, signed
+    package.py stage PROGRAM STAGED EPOCH [TOOL SITE]   the program as shipped: copied, signed
                                                         when a tool is given, dated EPOCH
     package.py zip ZIP STAGED EPOCH                     the portable zip of the staged program
     package.py sums FOLDER FILE...                      FOLDER/SHA256SUMS of the files, as
@@ -19,12 +19,12 @@ import time
 import zipfile
 
 
-def stage(program, staged, epoch, sign_tool=None):
+def stage(program, staged, epoch, sign_tool=None, site=None):
     os.makedirs(os.path.dirname(staged), exist_ok=True)
     shutil.copyfile(program, staged)
     if sign_tool:
         sign = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sign.py")
-        if subprocess.run([sys.executable, sign, sign_tool, staged]).returncode != 0:
+        if subprocess.run([sys.executable, sign, sign_tool, site, staged]).returncode != 0:
             return 1
     # The setup program stores its files' dates: this one is the source's.
     os.utime(staged, (int(epoch), int(epoch)))

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Authenticode-signs one file in place, SHA-256, with the maker's certificate:
 
-    sign.py TOOL FILE
+    sign.py TOOL SITE FILE
 
-TOOL is signtool (Windows) or osslsigncode (elsewhere). The certificate (a PKCS#12 file) and
+TOOL is signtool (Windows) or osslsigncode (elsewhere); SITE, the maker's web site, is what the
+signature names beside the product. The certificate (a PKCS#12 file) and
 its password come from the environment, DROPLEAF_SIGN_PFX and DROPLEAF_SIGN_PASSWORD, read here
 as the file is signed, so the password is written to no file, build script or log;
 DROPLEAF_SIGN_TIMESTAMP_URL, when set, adds an RFC 3161 time stamp. A file that cannot be
@@ -13,27 +14,27 @@ import os
 import subprocess
 import sys
 
-PRODUCT, WEB_SITE = "Dropleaf", "https://www.velmorralab.com"
+PRODUCT = "Dropleaf"
 
 
-def command(tool, path, pfx, password, timestamp_url):
+def command(tool, site, path, pfx, password, timestamp_url):
     if os.path.basename(tool).lower().startswith("signtool"):
         # signtool takes the password on its command line only; it prints no command line.
         stamp = ["/tr", timestamp_url, "/td", "SHA256"] if timestamp_url else []
         return [tool, "sign", "/fd", "SHA256", "/f", pfx, "/p", password, "/d", PRODUCT,
-                "/du", WEB_SITE, *stamp, path], None, path
+                "/du", site, *stamp, path], None, path
     stamp = ["-ts", timestamp_url] if timestamp_url else []
     signed = path + ".signed"
     return [tool, "sign", "-pkcs12", pfx, "-readpass", "/dev/stdin", "-h", "sha256", "-n", PRODUCT,
-            "-i", WEB_SITE, *stamp, "-in", path, "-out", signed], password.encode(), signed
+            "-i", site, *stamp, "-in", path, "-out", signed], password.encode(), signed
 
 
-def main(tool, path):
+def main(tool, site, path):
     pfx = os.environ.get("DROPLEAF_SIGN_PFX", "")
     try:
         if not pfx:
             raise RuntimeError("DROPLEAF_SIGN_PFX is not set in the build's environment")
-        args, stdin, signed = command(tool, path, pfx, os.environ.get("DROPLEAF_SIGN_PASSWORD", ""),
+        args, stdin, signed = command(tool, site, path, pfx, os.environ.get("DROPLEAF_SIGN_PASSWORD", ""),
                                       os.environ.get("DROPLEAF_SIGN_TIMESTAMP_URL", ""))
         if signed != path and os.path.exists(signed):
             os.remove(signed)
@@ -51,4 +52,4 @@ def main(tool, path):
 
 
 if __name__ == "__main__":
-    sys.exit(main(*sys.argv[1:3]))
+    sys.exit(main(*sys.argv[1:4]))

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Writes the winget manifests of one release (multi-file format, manifest version 1.6.0):
 
-    winget.py FOLDER VERSION SETUP URL CHANGELOG
+    winget.py FOLDER VERSION SETUP URL SITE CHANGELOG
 
 FOLDER gets Velmorra.Dropleaf.yaml (version), .installer.yaml and .locale.zh-CN.yaml. The
-installer's hash is that of SETUP as built (signed, where signed), its address URL; the release
-notes are CHANGELOG's entry for VERSION, which must exist. Values are written as YAML
+installer's hash is that of SETUP as built (signed, where signed), its address URL; SITE is
+the publisher's web site; the release notes are CHANGELOG's entry for VERSION, which must exist. Values are written as YAML
 double-quoted scalars (JSON strings), which need no further escaping.
 """
 import hashlib
@@ -44,7 +44,7 @@ def write(path, fields):
         f.writelines(lines)
 
 
-def main(folder, version, setup, url, changelog):
+def main(folder, version, setup, url, site, changelog):
     notes = release_notes(changelog, version)
     if not notes:
         print("%s has no entry for %s" % (changelog, version), file=sys.stderr)
@@ -65,7 +65,7 @@ def main(folder, version, setup, url, changelog):
         ("Installers", [installer])] + tail("installer"))
     write(os.path.join(folder, "%s.locale.%s.yaml" % (IDENTIFIER, LOCALE)), common + [
         ("PackageLocale", LOCALE), ("Publisher", "Velmorra"),
-        ("PublisherUrl", "https://www.velmorralab.com"), ("PackageName", "Dropleaf"),
+        ("PublisherUrl", site), ("PackageName", "Dropleaf"),
         ("License", "Proprietary"),
         ("ShortDescription", "在文件资源管理器的文件夹或桌面上按 Ctrl+V，把剪贴板中的图片保存为 PNG 文件。"),
         ("ReleaseNotes", notes)] + tail("defaultLocale"))
@@ -73,4 +73,4 @@ def main(folder, version, setup, url, changelog):
 
 
 if __name__ == "__main__":
-    sys.exit(main(*sys.argv[1:6]))
+    sys.exit(main(*sys.argv[1:7]))

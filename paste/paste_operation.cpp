@@ -59,7 +59,6 @@ bool PasteIntoFolder(HWND targetWindow, const PasteReport& report) {
 void HandlePasteRequest(HWND targetWindow, const PasteReport& report) {
   static std::deque<HWND> waiting;  // user-interface thread only
   static bool running = false;
-  if (AppState.teardownBegun.load()) return;
   waiting.push_back(targetWindow);
   if (running) return;  // the paste under way takes this one up when it is done
   running = true;

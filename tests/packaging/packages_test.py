@@ -171,7 +171,7 @@ class Downloads(unittest.TestCase):
         copy = os.path.join(WORK, "unsignable.exe")
         shutil.copyfile(os.path.join(BUILD, "Dropleaf.exe"), copy)
         failed = run([sys.executable, os.path.join(SOURCE, "packaging", "sign.py"), "osslsigncode",
-                      copy], env=dict(os.environ, **dict(signing, DROPLEAF_SIGN_PASSWORD="wrong")))
+                      "https://www.velmorralab.com", copy], env=dict(os.environ, **dict(signing, DROPLEAF_SIGN_PASSWORD="wrong")))
         self.assertNotEqual(failed.returncode, 0)
         self.assertFalse(os.path.exists(copy))
         self.assertNotIn(b"wrong", failed.stdout)
