@@ -39,8 +39,6 @@ void OnCreate(HWND window) {
   FeedState.notifyWindow = window;
   LoadReadState();
   StartFeedRefresh(window);  // the first refresh, once the read state is there
-  AddClipboardFormatListener(window);
-  UpdateClipboardImageFlag();
 }
 
 void OnDestroy(HWND window) {
@@ -51,7 +49,6 @@ void OnDestroy(HWND window) {
   KillTimer(window, TIMER_FEED_REFRESH);
   StopFeedWorker();  // no refresh starts any more; a running one finishes without posting
   if (AppState.messageWindow) DestroyWindow(AppState.messageWindow);
-  RemoveClipboardFormatListener(window);
   StopShellListener();  // and the tray icon
   PostQuitMessage(0);
 }
@@ -109,15 +106,6 @@ std::wstring FeedbackAddress() {
          L"/feedback/?tool=dropleaf&version=" DROPLEAF_PRODUCT_VERSION;
 }
 
-void UpdateClipboardImageFlag() {
-  // Files copied with a preview image beside them (a file manager's copy, a browser's "copy
-  // image" with the image's own file) are Explorer's to paste, as files.
-  bool hasImage = !IsClipboardFormatAvailable(CF_HDROP) &&
-                  (IsClipboardFormatAvailable(CF_BITMAP) || IsClipboardFormatAvailable(CF_DIB) ||
-                   IsClipboardFormatAvailable(CF_DIBV5));
-  AppState.clipboardHasImage.exchange(hasImage);
-}
-
 LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
@@ -131,9 +119,6 @@ LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
       break;
     case WM_TIMER:
       if (wParam == TIMER_FEED_REFRESH) StartFeedRefresh(window);
-      return 0;
-    case WM_CLIPBOARDUPDATE:
-      UpdateClipboardImageFlag();
       return 0;
     case WM_TRAYICON:
       OnTrayEvent(window, LOWORD(lParam));

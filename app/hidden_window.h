@@ -8,10 +8,6 @@ inline constexpr wchar_t HIDDEN_WINDOW_CLASS[] = L"Dropleaf.HiddenWindow";
 
 LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Sets AppState.clipboardHasImage from the formats on offer, without opening the clipboard:
-// an image, and no file list beside it.
-void UpdateClipboardImageFlag();
-
 // The texts of the usage box and the tray icon's info box, and the feedback page.
 extern const wchar_t HELP_TEXT[];
 extern const wchar_t HELP_TITLE[];

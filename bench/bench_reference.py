@@ -41,15 +41,10 @@ def main():
         png = encode(raw, width, height)
         python_ms = 1000 * (time.perf_counter() - start)
         wic_ms = float(values["encode_ms"])
-        total_ms = float(values["capture_ms"]) + float(values["naming_ms"]) + wic_ms
-        print("%dx%d: capture %s ms, naming %s ms, WIC encode %.1f ms (paste total %.1f ms), "
-              "%s bytes" % (width, height, values["capture_ms"], values["naming_ms"], wic_ms,
-                            total_ms, values["png_bytes"]))
         print("%dx%d: reference zlib-6 filter-none encode %.1f ms, %d bytes; "
               "WIC/reference time %.2f, size %.2f"
               % (width, height, python_ms, len(png), wic_ms / python_ms,
                  int(values["png_bytes"]) / len(png)))
-
 
 if __name__ == "__main__":
     main()

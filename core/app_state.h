@@ -32,7 +32,6 @@ struct AppStateRecord {
   HWND hiddenWindow = nullptr;
   HHOOK keyboardHook = nullptr;
   std::atomic<bool> pastingEnabled{false};
-  std::atomic<bool> clipboardHasImage{false};
   std::atomic<bool> vKeyDown{false};
   std::atomic<bool> feedStopRequested{false};
   // Set as the exit teardown begins, which a sent WM_ENDSESSION can start inside a paste's

@@ -3,13 +3,14 @@
 // test prefix (Simplified Chinese, CJK font) by cmake/run-tests.sh.
 #include <windows.h>
 #include <objbase.h>
+#include <shlwapi.h>
 
 #include "app/tray_menu.h"
 #include "core/app_state.h"
 #include "messages/feed_worker.h"
 #include "messages/message_window.h"
 #include "messages/read_state.h"
-#include "paste/png_encoder.h"
+#include "paste/image_source.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -28,9 +29,16 @@ void SaveScreenshot(HWND window, const wchar_t* name) {
   ReleaseDC(nullptr, screen);
   CreateDirectoryW((BuildFolder() + L"artifacts").c_str(), nullptr);
   const std::wstring path = BuildFolder() + L"artifacts\\" + name;
-  DeleteFileW(path.c_str());
-  EncodePngFile(bitmap, path);
-  DeleteObject(bitmap);
+  ClipboardImage image;  // owns the bitmap from here on
+  image.kind = ClipboardImage::Kind::Bitmap;
+  image.bitmap.Reset(bitmap);
+  PngContent content;
+  Microsoft::WRL::ComPtr<IStream> file;
+  if (PreparePngContent(std::move(image), content) &&
+      SUCCEEDED(SHCreateStreamOnFileEx(path.c_str(), STGM_CREATE | STGM_WRITE,
+                                       FILE_ATTRIBUTE_NORMAL, TRUE, nullptr, &file))) {
+    WritePngContent(content, file.Get());
+  }
 }
 
 }  // namespace

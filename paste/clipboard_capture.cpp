@@ -1,5 +1,10 @@
 #include "paste/clipboard_capture.h"
 
+#include <cstring>
+
+#include "paste/clipboard_formats.h"
+#include "paste/png_check.h"
+
 namespace {
 
 constexpr int kOpenAttempts = 8;
@@ -14,16 +19,85 @@ bool OpenClipboardWithRetry(HWND owner) {
   return false;
 }
 
+// A global block's bytes while it is locked. Its size is GlobalSize's, which Windows may have
+// rounded up: what lies beyond the data is never trusted to mean anything.
+class LockedBlock {
+ public:
+  explicit LockedBlock(HANDLE block)
+      : block_(block),
+        data_(block ? static_cast<const uint8_t*>(GlobalLock(block)) : nullptr),
+        size_(data_ ? GlobalSize(block) : 0) {}
+  ~LockedBlock() {
+    if (data_) GlobalUnlock(block_);
+  }
+  LockedBlock(const LockedBlock&) = delete;
+  LockedBlock& operator=(const LockedBlock&) = delete;
+  const uint8_t* data() const { return data_; }
+  uint64_t size() const { return size_; }
+
+ private:
+  HANDLE block_;
+  const uint8_t* data_;
+  uint64_t size_;
+};
+
+bool CopyPng(UINT format, ClipboardImage& image) {
+  const LockedBlock block(GetClipboardData(format));
+  const uint64_t length = WholePngLength(block.data(), block.size());
+  if (length == 0) return false;
+  image.bytes.assign(block.data(), block.data() + length);
+  image.kind = ClipboardImage::Kind::Png;
+  return true;
+}
+
+// The DIB behind a BMP file header, so that WIC's BMP decoder reads it as a file.
+bool CopyDib(UINT format, ClipboardImage& image) {
+  const LockedBlock block(GetClipboardData(format));
+  if (ReadDibLayout(block.data(), block.size(), image.layout) != DibVerdict::Readable) {
+    return false;
+  }
+  const uint64_t dibBytes = image.layout.pixelOffset + image.layout.pixelBytes;
+  // Both fit 32 bits: the layout's check. Windows is little-endian, as the file header is.
+  const uint32_t fileSize = uint32_t(BMP_FILE_HEADER_BYTES + dibBytes);
+  const uint32_t pixelsAt = uint32_t(BMP_FILE_HEADER_BYTES + image.layout.pixelOffset);
+  uint8_t header[BMP_FILE_HEADER_BYTES] = {'B', 'M'};
+  memcpy(header + 2, &fileSize, 4);
+  memcpy(header + 10, &pixelsAt, 4);
+  image.bytes.reserve(fileSize);
+  image.bytes.assign(header, header + BMP_FILE_HEADER_BYTES);
+  image.bytes.insert(image.bytes.end(), block.data(), block.data() + dibBytes);
+  image.kind = ClipboardImage::Kind::Dib;
+  return true;
+}
+
+// A device-dependent bitmap that the source placed itself (an older program).
+bool CopyBitmap(ClipboardImage& image) {
+  HANDLE shared = GetClipboardData(CF_BITMAP);  // the clipboard's: neither kept nor freed
+  if (!shared) return false;
+  image.bitmap.Reset(CopyImage(shared, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+  if (!image.bitmap) return false;
+  image.kind = ClipboardImage::Kind::Bitmap;
+  return true;
+}
+
+bool CopyFormat(UINT format, ClipboardImage& image) {
+  if (format == CF_BITMAP) return CopyBitmap(image);
+  if (format == CF_DIB || format == CF_DIBV5) return CopyDib(format, image);
+  return CopyPng(format, image);
+}
+
 }  // namespace
 
-HBITMAP CaptureClipboardBitmap(HWND owner) {
-  if (!OpenClipboardWithRetry(owner)) return nullptr;
-  // CF_BITMAP only: the system synthesizes it from CF_DIB and CF_DIBV5. The clipboard's
-  // handle stays the clipboard's; the DIB-section copy is ours, so it outlives the close.
-  HBITMAP copy = nullptr;
-  if (HANDLE shared = GetClipboardData(CF_BITMAP)) {
-    copy = static_cast<HBITMAP>(CopyImage(shared, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+ClipboardImage CaptureClipboardImage(HWND owner) {
+  ClipboardImage image;
+  if (!OpenClipboardWithRetry(owner)) return image;
+  std::vector<UINT> offered;
+  for (UINT format = 0; (format = EnumClipboardFormats(format)) != 0;) offered.push_back(format);
+  // A format that is not whole, or that lies about its size, gives way to the next one.
+  for (UINT format : ImageFormatsToRead(offered, PngClipboardFormat())) {
+    if (CopyFormat(format, image)) break;
+    image = ClipboardImage();
   }
   CloseClipboard();
-  return copy;
+  return image;
 }

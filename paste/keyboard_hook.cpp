@@ -1,6 +1,7 @@
 #include "paste/keyboard_hook.h"
 
 #include "core/app_state.h"
+#include "paste/clipboard_formats.h"
 #include "paste/window_classes.h"
 
 namespace {
@@ -109,7 +110,9 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam) {
   inputs.shiftHeld = IsHeld(VK_SHIFT);
   inputs.altHeld = IsHeld(VK_MENU);
   inputs.pastingEnabled = AppState.pastingEnabled.load();
-  inputs.clipboardHasImage = AppState.clipboardHasImage.load();
+  // Asked of the clipboard itself: a notice of its change may still wait in the queue of a busy
+  // user-interface thread (a long paste), and files copied meanwhile are Explorer's.
+  inputs.clipboardHasImage = ClipboardHoldsImage();
 
   // The foreground window and its focus are looked up only for a press that would otherwise
   // qualify.

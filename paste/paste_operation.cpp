@@ -6,10 +6,10 @@
 #include <deque>
 
 #include "core/app_state.h"
-#include "core/handles.h"
 #include "paste/clipboard_capture.h"
 #include "paste/folder_resolution.h"
-#include "paste/output_naming.h"
+#include "paste/image_source.h"
+#include "paste/output_file.h"
 #include "paste/png_encoder.h"
 #include "paste/reveal.h"
 
@@ -21,14 +21,6 @@ constexpr wchar_t kFolderWarning[] = L"无法获取当前文件夹路径。";
 constexpr wchar_t kNoImageWarning[] = L"剪贴板中没有可保存的图片。";
 constexpr wchar_t kSaveError[] = L"图片保存失败，请检查文件夹写入权限。";
 
-// Encodes into a free name of the folder; the bitmap is deleted here, once, whatever the
-// encoding gave. Returns the written path, or empty.
-std::wstring SaveBitmap(HBITMAP bitmap, const std::wstring& folder) {
-  const ScopedGdiObject owned(bitmap);
-  const std::wstring path = ChooseOutputPath(folder);
-  return !path.empty() && EncodePngFile(bitmap, path) ? path : std::wstring();
-}
-
 }  // namespace
 
 bool PasteIntoFolder(HWND targetWindow, const PasteReport& report) {
@@ -39,19 +31,26 @@ bool PasteIntoFolder(HWND targetWindow, const PasteReport& report) {
     report(kAppTitle, kFolderWarning, NIIF_WARNING);
     return false;
   }
-  HBITMAP bitmap = CaptureClipboardBitmap(AppState.hiddenWindow);
-  if (!bitmap) {
+  // A delay-rendered format is rendered by its owner inside GetClipboardData, in a sent
+  // message: the teardown may have run meanwhile.
+  ClipboardImage image = CaptureClipboardImage(AppState.hiddenWindow);
+  if (AppState.teardownBegun.load()) return false;
+  PngContent content;
+  if (!PreparePngContent(std::move(image), content)) {
     report(kAppTitle, kNoImageWarning, NIIF_WARNING);
     return false;
   }
-  std::wstring path = SaveBitmap(bitmap, folder);
+  const std::wstring path =
+      SaveAsNewFile(folder, [&](IStream* file) { return WritePngContent(content, file); });
+  if (AppState.teardownBegun.load()) return !path.empty();  // no icon for a balloon any more
   if (path.empty()) {
     report(kAppTitle, kSaveError, NIIF_ERROR);
     return false;
   }
-  if (AppState.teardownBegun.load()) return true;  // no icon to show a balloon any more
   const wchar_t* name = PathFindFileNameW(path.c_str());
   report(kSavedTitle, (name && *name) ? std::wstring(name) : path, NIIF_INFO);
+  // The balloon waits on the shell in a sent message, where the teardown can run too.
+  if (AppState.teardownBegun.load()) return true;
   RevealSavedFile(targetWindow, path);
   return true;
 }

@@ -7,9 +7,10 @@
 #include <list>
 
 #include "core/app_state.h"
+#include "paste/clipboard_formats.h"
+#include "paste/output_file.h"
 #include "paste/output_naming.h"
 #include "paste/paste_operation.h"
-#include "paste/png_encoder.h"
 #include "tests/paste/fake_shell_windows.h"
 #include "tests/support/test_support.h"
 
@@ -144,6 +145,25 @@ TEST_F(Paste, ARequestDuringAPasteRunsAfterIt) {
 // inside that call: the paste stops there (its file stays whole), the request queued behind it
 // is dropped, and the refused selection is not tried again on a timer after the teardown.
 TEST_F(Paste, ATeardownDuringTheSelectionEndsThePasteThere) {
+  {  // or inside the clipboard owner's WM_RENDERFORMAT, as the image is read: no file at all
+    TestWindow source(L"Dropleaf.Test.Source", HWND_MESSAGE);
+    source.onMessage = [&](UINT message, WPARAM) {
+      if (message != WM_RENDERFORMAT) return;
+      const std::string dib = DibBytes(image);
+      HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, dib.size());
+      memcpy(GlobalLock(block), dib.data(), dib.size());
+      GlobalUnlock(block);
+      SetClipboardData(CF_DIB, block);
+      StopPasting();
+    };
+    ASSERT_TRUE(PutFormatsOnClipboard({{CF_DIB, ""}}, source.Get()));
+    std::vector<FakeShellEntry> entries = {{frame.Get(), nullptr, a}};
+    FakeShellWindows shell(entries);
+    EXPECT_EQ(PasteInto(frame.Get()), L"");
+    EXPECT_TRUE(AppState.teardownBegun.exchange(false)) << "the owner rendered it";
+    EXPECT_EQ(FilesIn(a, L"").size(), 0u);
+    ASSERT_TRUE(PutOnClipboard(PatternImage(37, 21, 0)));
+  }
   std::vector<std::wstring> balloons;
   const PasteReport report = [&](const wchar_t* title, const std::wstring& text, DWORD) {
     balloons.push_back(title + (L" | " + text));
@@ -163,7 +183,149 @@ TEST_F(Paste, ATeardownDuringTheSelectionEndsThePasteThere) {
   EXPECT_EQ(balloons, std::vector<std::wstring>{kSaved + name}) << "the queued paste is dropped";
 }
 
-TEST(SaveRules, TheNameComesFromTheLocalTimeAndAFileUnderItIsNeverOverwritten) {
+// What was copied is what is saved: the source's own "PNG" byte for byte (nothing after its
+// IEND), unless it is cut or damaged; every DIB layout that programs give, as GDI shows it;
+// alpha kept, and premultiplied colours written straight.
+TEST_F(Paste, TheSourcesOwnPngOrItsDibInEveryLayoutWithItsAlpha) {
+  std::vector<FakeShellEntry> entries = {{frame.Get(), nullptr, a}};
+  FakeShellWindows shell(entries);
+  auto pasted = [&](const ClipboardFormats& formats) {
+    CleanFolder(a);
+    EXPECT_TRUE(PutFormatsOnClipboard(formats));
+    const std::wstring balloon = PasteInto(frame.Get());
+    const std::vector<std::wstring> files = FilesIn(a, L"");
+    EXPECT_EQ(files.size(), balloon.rfind(kSaved, 0) == 0 ? 1u : 0u) << "no temporary file";
+    return files.empty() ? L"" : a + files[0];
+  };
+  const std::string png = ReadBytes(pasted({{CF_DIB, DibBytes(image)}}));
+  const UINT pngFormat = RegisterClipboardFormatW(L"PNG");
+  const std::string otherDib = DibBytes(PatternImage(5, 5, 0));
+  EXPECT_EQ(ReadBytes(pasted({{CF_DIB, otherDib}, {pngFormat, png + "rounded up"}})), png);
+  std::string damaged = png;
+  damaged[damaged.size() / 2] ^= 1;
+  EXPECT_EQ(DecodeImageFile(pasted({{pngFormat, damaged}, {CF_DIB, DibBytes(image)}})).pixels,
+            image.pixels);
+  EXPECT_EQ(pasted({{pngFormat, png.substr(0, png.size() - 12)}}), L"") << "cut before IEND";
+
+  struct Layout {
+    DWORD headerSize;
+    LONG height;  // negative: top-down
+    WORD bits;
+    DWORD compression;
+    std::vector<uint32_t> masks, colours;
+    std::string rows;
+  };
+  auto words = [](std::vector<uint32_t> w) { return std::string((char*)w.data(), w.size() * 4); };
+  const std::vector<uint32_t> straight = {0x40FF8020, 0xC0FF8020, 0, 0x80FFFFFF, 0x10203040, 0xFF};
+  const std::vector<Layout> layouts = {
+      {40, 2, 1, BI_RGB, {}, {0xFF0000, 0x00FF00}, std::string("\x60\0\0\0\x80\0\0\0", 8)},
+      {40,
+       -2,
+       4,
+       BI_RGB,
+       {},
+       {0x123456, 0xABCDEF, 0x00FF80},
+       std::string("\x01\x20\0\0\x21\0\0\0", 8)},
+      {108, 2, 8, BI_RGB, {}, {0x101010, 0x808080, 0xF0E0D0}, std::string("\0\1\2\0\2\1\0\0", 8)},
+      {40, 2, 16, BI_RGB, {}, {}, words({0x03E07C00, 0x7C00001F, 0x03E0001F, 0x7FFF})},
+      {40,
+       -2,
+       16,
+       BI_BITFIELDS,
+       {0xF800, 0x07E0, 0x001F},
+       {},
+       words({0x07E0F800, 0xF81F, 0xFFE0FFFF, 0x1F})},
+      {124,
+       -2,
+       24,
+       BI_RGB,
+       {},
+       {},
+       words({0x40302010, 0x80706050, 0x90, 0x30201090, 0x70605040, 0x80})},
+      {40,
+       2,
+       32,
+       BI_BITFIELDS,
+       {0xFF0000, 0xFF00, 0xFF},
+       {},
+       words({0x102030, 0x405060, 0x708090, 0xA0B0C0, 0xD0E0F0, 0x123456})},
+      {124, -2, 32, BI_BITFIELDS, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, {}, words(straight)},
+  };
+  for (const Layout& l : layouts) {
+    BITMAPV5HEADER header = {l.headerSize, 3, l.height, 1, l.bits, l.compression};
+    header.bV5ClrUsed = DWORD(l.colours.size());
+    memcpy(&header.bV5RedMask, l.masks.data(), l.headerSize > 40 ? l.masks.size() * 4 : 0);
+    const std::string dib = std::string((char*)&header, l.headerSize) +
+                            (l.headerSize > 40 ? "" : words(l.masks)) + words(l.colours) + l.rows;
+    // As GDI draws it, alpha aside.
+    const BITMAPINFOHEADER topDown = {sizeof(topDown), 3, -2, 1, 32};
+    uint32_t* shown = nullptr;
+    HBITMAP section = CreateDIBSection(nullptr, (BITMAPINFO*)&topDown, DIB_RGB_COLORS,
+                                       (void**)&shown, nullptr, 0);
+    HDC dc = CreateCompatibleDC(nullptr);
+    SelectObject(dc, section);
+    SetDIBitsToDevice(dc, 0, 0, 3, 2, 0, 0, 0, 2, dib.data() + dib.size() - l.rows.size(),
+                      (BITMAPINFO*)dib.data(), DIB_RGB_COLORS);
+    DeleteDC(dc);
+    std::vector<uint32_t> expected;  // opaque, but where the alpha varies
+    for (int p = 0; p < 6; ++p)
+      expected.push_back((l.masks.size() == 4 ? straight[p] : 0xFF000000) | (shown[p] & 0xFFFFFF));
+    DeleteObject(section);
+    EXPECT_EQ(DecodeImageFile(pasted({{CF_DIB, dib}})).pixels, expected)
+        << l.headerSize << "-byte header, " << l.bits << " bits";
+  }
+
+  // A browser's copy: premultiplied FA6414 at alpha 0, 128 and 255.
+  BITMAPV5HEADER v5 = {sizeof(v5), 3, -1, 1, 32, BI_BITFIELDS};
+  v5.bV5RedMask = 0xFF0000, v5.bV5GreenMask = 0xFF00, v5.bV5BlueMask = 0xFF;
+  v5.bV5AlphaMask = 0xFF000000;
+  const Image saved = DecodeImageFile(pasted(
+      {{CF_DIBV5, std::string((char*)&v5, sizeof(v5)) + words({0, 0x807D320A, 0xFFFA6414})}}));
+  ASSERT_EQ(saved.pixels.size(), 3u);
+  EXPECT_EQ(saved.pixels[0] >> 24, 0u);
+  EXPECT_EQ(saved.pixels[2], 0xFFFA6414u);
+  EXPECT_EQ(saved.pixels[1] >> 24, 0x80u);
+  for (int shift : {0, 8, 16}) {
+    EXPECT_NEAR(int(saved.pixels[1] >> shift & 0xFF), int(0xFFFA6414u >> shift & 0xFF), 2);
+  }
+}
+
+// Another program's bytes, whatever they claim: no crash, no file, the no-image warning.
+TEST_F(Paste, AClipboardDibThatLiesSavesNothing) {
+  std::vector<FakeShellEntry> entries = {{frame.Get(), nullptr, a}};
+  FakeShellWindows shell(entries);
+  auto header = [](LONG width, LONG height, WORD bits, DWORD compression, DWORD colours = 0) {
+    BITMAPINFOHEADER h = {sizeof(h), width, height, 1, bits, compression};
+    h.biClrUsed = colours;
+    return std::string((char*)&h, sizeof(h));
+  };
+  BITMAPV5HEADER v5 = {12, 2, 2, 1, 32};
+  const BITMAPCOREHEADER core = {sizeof(core), 2, 2, 1, 24};
+  const std::string pixels(64, '\x7F');
+  for (const std::string& dib : {
+           header(100, 100, 32, BI_RGB) + pixels,             // sizes larger than the data
+           header(2, 2, 8, BI_RGB, 0x7FFFFFFF) + pixels,      // a colour count of 0x7FFFFFFF
+           header(65536, 65537, 1, BI_RGB) + pixels,          // width × height past 32 bits
+           std::string((char*)&core, sizeof(core)) + pixels,  // a 12-byte header
+           std::string((char*)&v5, sizeof(v5)) + pixels,      // a V5 header saying 12
+           header(0, 0, 32, BI_RGB) + pixels,
+           header(100, 100, 32, BI_BITFIELDS).substr(0, 40) + "\x01\x02\x03\x04\x05\x06\x07\x08",
+           header(2, 2, 7, BI_RGB) + pixels, header(-2, 2, 32, BI_RGB) + pixels,
+           header(2, INT_MIN, 32, BI_RGB) + pixels,
+           header(2, 2, 8, BI_RLE8) + pixels,  // compressed: another format's, and there is none
+       }) {
+    ASSERT_TRUE(PutFormatsOnClipboard({{CF_DIB, dib}}));
+    EXPECT_EQ(PasteInto(frame.Get()), L"Dropleaf | 剪贴板中没有可保存的图片。 | 2");
+    EXPECT_EQ(FilesIn(a, L"").size(), 0u) << "nothing left, temporary files included";
+  }
+  // The first DIB listed is the source's; a CF_BITMAP only when it comes before every DIB.
+  EXPECT_EQ(ImageFormatsToRead({CF_DIB, 49000, CF_BITMAP, CF_DIBV5}, 49000),
+            (std::vector<UINT>{49000, CF_DIB}));
+  EXPECT_EQ(ImageFormatsToRead({CF_BITMAP, CF_DIBV5, CF_DIB}, 49000),
+            (std::vector<UINT>{CF_DIBV5, CF_BITMAP}));
+}
+
+TEST(SaveRules, TheNameComesFromTheLocalTimeAndTheFileIsWholeUnderANameNobodyTook) {
   const SYSTEMTIME time = {2025, 3, 5, 14, 9, 15, 2, 0};  // Friday 2025-03-14 09:15:02
   auto plainTaken = [](const std::wstring& path) {
     return path == L"C:\\Screenshot_20250314_091502.png";
@@ -172,13 +334,25 @@ TEST(SaveRules, TheNameComesFromTheLocalTimeAndAFileUnderItIsNeverOverwritten) {
   EXPECT_EQ(ChooseOutputPathAt(L"C:\\x", time, plainTaken),
             L"C:\\x\\Screenshot_20250314_091502.png");
 
-  const std::wstring taken = BuildFolder() + L"paste-taken.png";
-  std::ofstream(std::filesystem::path(taken), std::ios::binary) << "keep";
-  HBITMAP bitmap = CreateBitmap(4, 4, 1, 32, nullptr);
-  EXPECT_FALSE(EncodePngFile(bitmap, taken));
-  DeleteObject(bitmap);
+  // Written hidden under a name of its own, then renamed; a writer that fails leaves nothing,
+  // and a file another program made under the chosen name meanwhile is kept.
+  const std::wstring folder = CleanFolder(BuildFolder() + L"paste-save\\");
+  EXPECT_EQ(SaveAsNewFile(folder, [](IStream*) { return false; }), L"");
+  EXPECT_EQ(FilesIn(folder, L"").size(), 0u);
+  std::wstring taken;
+  const std::wstring path = SaveAsNewFile(folder, [&](IStream* file) {
+    const std::vector<std::wstring> writing = FilesIn(folder, L"");
+    EXPECT_TRUE(writing.size() == 1 && writing[0].rfind(L"Screenshot_", 0) != 0 &&
+                GetFileAttributesW((folder + writing[0]).c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    taken = ChooseOutputPath(folder);
+    std::ofstream(std::filesystem::path(taken), std::ios::binary) << "keep";
+    ULONG written = 0;
+    return SUCCEEDED(file->Write("new", 3, &written));
+  });
   EXPECT_EQ(ReadBytes(taken), "keep");
-  DeleteFileW(taken.c_str());
+  EXPECT_EQ(ReadBytes(path), "new");
+  EXPECT_FALSE(GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_EQ(FilesIn(folder, L"").size(), 2u);
 }
 
 }  // namespace

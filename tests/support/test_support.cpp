@@ -96,20 +96,19 @@ Image DecodeImageFile(const std::wstring& path) {
   return image;
 }
 
-bool PutOnClipboard(const Image& image, const std::wstring& text, const std::wstring& file) {
-  std::vector<std::pair<UINT, std::string>> contents;
-  if (!image.pixels.empty()) {  // bottom-up rows, as most programs place them
-    const BITMAPINFOHEADER header = {sizeof(header), image.width, image.height, 1, 32};
-    std::string& packed =
-        contents
-            .emplace_back(CF_DIB,
-                          std::string(reinterpret_cast<const char*>(&header), sizeof(header)))
-            .second;
-    for (int y = image.height - 1; y >= 0; --y) {
-      packed.append(reinterpret_cast<const char*>(&image.pixels[size_t(y) * image.width]),
-                    image.width * 4);
-    }
+std::string DibBytes(const Image& image) {
+  const BITMAPINFOHEADER header = {sizeof(header), image.width, image.height, 1, 32};
+  std::string packed(reinterpret_cast<const char*>(&header), sizeof(header));
+  for (int y = image.height - 1; y >= 0; --y) {
+    packed.append(reinterpret_cast<const char*>(&image.pixels[size_t(y) * image.width]),
+                  image.width * 4);
   }
+  return packed;
+}
+
+bool PutOnClipboard(const Image& image, const std::wstring& text, const std::wstring& file) {
+  ClipboardFormats contents;
+  if (!image.pixels.empty()) contents.emplace_back(CF_DIB, DibBytes(image));
   if (!text.empty()) {
     contents.emplace_back(CF_UNICODETEXT, std::string(reinterpret_cast<const char*>(text.c_str()),
                                                       (text.size() + 1) * 2));
@@ -122,13 +121,16 @@ bool PutOnClipboard(const Image& image, const std::wstring& text, const std::wst
             .second;
     list.append(reinterpret_cast<const char*>(file.c_str()), file.size() * 2).append(4, '\0');
   }
-  for (int attempt = 0; attempt < 20 && !OpenClipboard(nullptr); ++attempt) Sleep(10);
+  return PutFormatsOnClipboard(contents);
+}
+
+bool PutFormatsOnClipboard(const ClipboardFormats& formats, HWND owner) {
+  for (int attempt = 0; attempt < 20 && !OpenClipboard(owner); ++attempt) Sleep(10);
   bool placed = EmptyClipboard();
-  for (const auto& [format, bytes] : contents) {
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
-    memcpy(GlobalLock(block), bytes.data(), bytes.size());
-    GlobalUnlock(block);
-    if (!SetClipboardData(format, block)) placed = false, GlobalFree(block);
+  for (const auto& [format, bytes] : formats) {
+    HGLOBAL block = bytes.empty() ? nullptr : GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+    if (block) memcpy(GlobalLock(block), bytes.data(), bytes.size()), GlobalUnlock(block);
+    if (!SetClipboardData(format, block) && block) placed = false, GlobalFree(block);
   }
   CloseClipboard();
   return placed;

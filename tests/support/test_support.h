@@ -51,6 +51,11 @@ Image DecodeImageFile(const std::wstring& path);  // its first frame by WIC, as 
 // file list (CF_HDROP) of `file` when that is not empty.
 bool PutOnClipboard(const Image& image, const std::wstring& text = L"",
                     const std::wstring& file = L"");
+// Formats with their bytes, placed in this order; one without bytes is rendered on request by
+// `owner` (WM_RENDERFORMAT).
+using ClipboardFormats = std::vector<std::pair<UINT, std::string>>;
+bool PutFormatsOnClipboard(const ClipboardFormats& formats, HWND owner = nullptr);
+std::string DibBytes(const Image& image);  // a bottom-up 32-bit CF_DIB, as most programs place
 
 std::wstring BuildFolder();  // DROPLEAF_BUILD_DIR as Wine sees it, with a trailing backslash
 std::wstring KnownDesktop();
