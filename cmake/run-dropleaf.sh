@@ -78,8 +78,8 @@ Dropleaf runs $where.
 - Its tray icon (a green drop) sits at the right end of the Wine desktop's taskbar: right-click
   it for the menu, double-click it for the usage text.
 - To try a paste: put an image on the clipboard, for example
-      xclip -selection clipboard -t image/bmp -i picture.bmp
-  (Wine turns image/bmp into a Windows bitmap; image/png alone gives Windows none), click
+      xclip -selection clipboard -t image/png -i picture.png
+  (Wine offers image/png as "PNG", which is saved as it is; image/bmp becomes a DIB), click
   the Wine desktop, press Ctrl+V. The PNG lands in $desktop_folder
 - It talks to the real message service, as the product does.
 - Ctrl+C stops it.

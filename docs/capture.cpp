@@ -34,7 +34,7 @@ void SaveScreenshot(HWND window, const wchar_t* name) {
   image.bitmap.Reset(bitmap);
   PngContent content;
   Microsoft::WRL::ComPtr<IStream> file;
-  if (PreparePngContent(std::move(image), content) &&
+  if (PreparePngContent(std::move(image), CreateImagingFactory().Get(), content) &&
       SUCCEEDED(SHCreateStreamOnFileEx(path.c_str(), STGM_CREATE | STGM_WRITE,
                                        FILE_ATTRIBUTE_NORMAL, TRUE, nullptr, &file))) {
     WritePngContent(content, file.Get());

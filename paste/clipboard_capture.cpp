@@ -50,16 +50,35 @@ bool CopyPng(UINT format, ClipboardImage& image) {
   return true;
 }
 
-// The DIB behind a BMP file header, so that WIC's BMP decoder reads it as a file.
-bool CopyDib(UINT format, ClipboardImage& image) {
-  const LockedBlock block(GetClipboardData(format));
-  if (ReadDibLayout(block.data(), block.size(), image.layout) != DibVerdict::Readable) {
+// Rows of 32-bit BGRA: their alpha read where they lie, then one copy into the WIC bitmap.
+bool CopyRows(const uint8_t* dib, const DibLayout& layout, IWICImagingFactory* factory,
+              ClipboardImage& image) {
+  const uint8_t* rows = dib + layout.pixelOffset;
+  const AlphaMeaning alpha = ClassifyAlpha(rows, layout.stride, layout.width, layout.height);
+  const WICPixelFormatGUID format = alpha == AlphaMeaning::None ? GUID_WICPixelFormat32bppBGR
+                                    : alpha == AlphaMeaning::Straight
+                                        ? GUID_WICPixelFormat32bppBGRA
+                                        : GUID_WICPixelFormat32bppPBGRA;
+  if (!factory || FAILED(factory->CreateBitmapFromMemory(
+                      layout.width, layout.height, format, UINT(layout.stride),
+                      UINT(layout.pixelBytes), const_cast<BYTE*>(rows), &image.rows))) {
     return false;
   }
-  const uint64_t dibBytes = image.layout.pixelOffset + image.layout.pixelBytes;
+  image.bottomUp = !layout.topDown;
+  image.kind = ClipboardImage::Kind::Rows;
+  return true;
+}
+
+// Any other layout behind a BMP file header, so that WIC's BMP decoder reads it as a file.
+bool CopyDib(UINT format, IWICImagingFactory* factory, ClipboardImage& image) {
+  const LockedBlock block(GetClipboardData(format));
+  DibLayout layout;
+  if (ReadDibLayout(block.data(), block.size(), layout) != DibVerdict::Readable) return false;
+  if (layout.bgra32) return CopyRows(block.data(), layout, factory, image);
+  const uint64_t dibBytes = layout.pixelOffset + layout.pixelBytes;
   // Both fit 32 bits: the layout's check. Windows is little-endian, as the file header is.
   const uint32_t fileSize = uint32_t(BMP_FILE_HEADER_BYTES + dibBytes);
-  const uint32_t pixelsAt = uint32_t(BMP_FILE_HEADER_BYTES + image.layout.pixelOffset);
+  const uint32_t pixelsAt = uint32_t(BMP_FILE_HEADER_BYTES + layout.pixelOffset);
   uint8_t header[BMP_FILE_HEADER_BYTES] = {'B', 'M'};
   memcpy(header + 2, &fileSize, 4);
   memcpy(header + 10, &pixelsAt, 4);
@@ -80,22 +99,22 @@ bool CopyBitmap(ClipboardImage& image) {
   return true;
 }
 
-bool CopyFormat(UINT format, ClipboardImage& image) {
+bool CopyFormat(UINT format, IWICImagingFactory* factory, ClipboardImage& image) {
   if (format == CF_BITMAP) return CopyBitmap(image);
-  if (format == CF_DIB || format == CF_DIBV5) return CopyDib(format, image);
+  if (format == CF_DIB || format == CF_DIBV5) return CopyDib(format, factory, image);
   return CopyPng(format, image);
 }
 
 }  // namespace
 
-ClipboardImage CaptureClipboardImage(HWND owner) {
+ClipboardImage CaptureClipboardImage(HWND owner, IWICImagingFactory* factory) {
   ClipboardImage image;
   if (!OpenClipboardWithRetry(owner)) return image;
   std::vector<UINT> offered;
   for (UINT format = 0; (format = EnumClipboardFormats(format)) != 0;) offered.push_back(format);
   // A format that is not whole, or that lies about its size, gives way to the next one.
   for (UINT format : ImageFormatsToRead(offered, PngClipboardFormat())) {
-    if (CopyFormat(format, image)) break;
+    if (CopyFormat(format, factory, image)) break;
     image = ClipboardImage();
   }
   CloseClipboard();

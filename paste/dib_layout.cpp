@@ -88,15 +88,17 @@ DibVerdict ReadDibLayout(const uint8_t* data, uint64_t size, DibLayout& layout) 
 
 AlphaMeaning ClassifyAlpha(const uint8_t* rows, uint64_t stride, uint32_t width, uint32_t height) {
   if (!rows || width == 0 || height == 0) return AlphaMeaning::None;
-  const uint8_t first = rows[3];
-  bool uniform = true, premultiplied = true;
-  for (uint32_t y = 0; y < height && (uniform || premultiplied); ++y) {
-    const uint8_t* p = rows + y * stride;
-    for (uint32_t x = 0; x < width; ++x, p += 4) {
-      uniform &= p[3] == first;
-      premultiplied &= std::max({p[0], p[1], p[2]}) <= p[3];
-    }
+  // Two passes, so that a screenshot's (all alpha the same) reads only the alpha bytes.
+  bool uniform = true;
+  for (uint32_t y = 0; y < height && uniform; ++y) {
+    const uint8_t* p = rows + y * stride + 3;
+    for (uint32_t x = 0; x < width; ++x) uniform &= p[4 * x] == rows[3];
   }
   if (uniform) return AlphaMeaning::None;
-  return premultiplied ? AlphaMeaning::Premultiplied : AlphaMeaning::Straight;
+  for (uint32_t y = 0; y < height; ++y) {
+    for (const uint8_t *p = rows + y * stride, *end = p + 4 * uint64_t(width); p < end; p += 4) {
+      if (std::max({p[0], p[1], p[2]}) > p[3]) return AlphaMeaning::Straight;
+    }
+  }
+  return AlphaMeaning::Premultiplied;
 }

@@ -4,35 +4,20 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// The rows as they are. CreateBitmapFromMemory copies them, so the capture's copy goes at
-// once: a large image is held twice only for that moment.
-bool FromBgraRows(ClipboardImage& image, PngContent& content) {
-  const DibLayout& layout = image.layout;
-  const uint8_t* rows = image.bytes.data() + BMP_FILE_HEADER_BYTES + layout.pixelOffset;
-  const AlphaMeaning alpha = ClassifyAlpha(rows, layout.stride, layout.width, layout.height);
-  const WICPixelFormatGUID source = alpha == AlphaMeaning::None ? GUID_WICPixelFormat32bppBGR
-                                    : alpha == AlphaMeaning::Straight
-                                        ? GUID_WICPixelFormat32bppBGRA
-                                        : GUID_WICPixelFormat32bppPBGRA;
-  ComPtr<IWICBitmap> bitmap;
-  if (FAILED(content.factory->CreateBitmapFromMemory(layout.width, layout.height, source,
-                                                     UINT(layout.stride), UINT(layout.pixelBytes),
-                                                     const_cast<BYTE*>(rows), &bitmap))) {
-    return false;
-  }
-  std::vector<uint8_t>().swap(image.bytes);
-  content.pixels = bitmap;
-  if (!layout.topDown) {  // rows bottom-up, as most DIBs hold them
+bool FromRows(ClipboardImage& image, PngContent& content) {
+  content.pixels = image.rows;
+  if (image.bottomUp) {  // as most DIBs hold them
     ComPtr<IWICBitmapFlipRotator> flip;
     if (FAILED(content.factory->CreateBitmapFlipRotator(&flip)) ||
-        FAILED(flip->Initialize(bitmap.Get(), WICBitmapTransformFlipVertical))) {
+        FAILED(flip->Initialize(image.rows.Get(), WICBitmapTransformFlipVertical))) {
       return false;
     }
     content.pixels = flip;
   }
   // Premultiplied colours are written straight: WriteSource converts PBGRA to BGRA.
-  content.frameFormat =
-      alpha == AlphaMeaning::None ? GUID_WICPixelFormat32bppBGR : GUID_WICPixelFormat32bppBGRA;
+  WICPixelFormatGUID format = GUID_WICPixelFormatUndefined;
+  image.rows->GetPixelFormat(&format);
+  if (format != GUID_WICPixelFormat32bppBGR) content.frameFormat = GUID_WICPixelFormat32bppBGRA;
   return true;
 }
 
@@ -57,26 +42,34 @@ bool FromBmpFile(ClipboardImage& image, PngContent& content) {
 
 }  // namespace
 
-bool PreparePngContent(ClipboardImage&& image, PngContent& content) {
+ComPtr<IWICImagingFactory> CreateImagingFactory() {
+  ComPtr<IWICImagingFactory> factory;
+  CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
+  return factory;
+}
+
+bool PreparePngContent(ClipboardImage&& image, IWICImagingFactory* factory, PngContent& content) {
   content = PngContent();
-  if (image.kind == ClipboardImage::Kind::None) return false;
-  if (image.kind == ClipboardImage::Kind::Png) {
-    content.png = std::move(image.bytes);
-    return true;
+  content.factory = factory;
+  switch (image.kind) {
+    case ClipboardImage::Kind::Png:
+      content.png = std::move(image.bytes);
+      return true;
+    case ClipboardImage::Kind::Rows:
+      return factory && FromRows(image, content);
+    case ClipboardImage::Kind::Dib:
+      return factory && FromBmpFile(image, content);
+    case ClipboardImage::Kind::Bitmap: {  // a device-dependent bitmap: no meaningful alpha
+      ComPtr<IWICBitmap> bitmap;
+      if (!factory ||
+          FAILED(factory->CreateBitmapFromHBITMAP(static_cast<HBITMAP>(image.bitmap.Get()), nullptr,
+                                                  WICBitmapIgnoreAlpha, &bitmap))) {
+        return false;
+      }
+      content.pixels = bitmap;
+      return true;
+    }
+    default:
+      return false;
   }
-  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_PPV_ARGS(&content.factory)))) {
-    return false;
-  }
-  if (image.kind == ClipboardImage::Kind::Dib) {
-    return image.layout.bgra32 ? FromBgraRows(image, content) : FromBmpFile(image, content);
-  }
-  // A device-dependent bitmap carries no meaningful alpha.
-  ComPtr<IWICBitmap> bitmap;
-  if (FAILED(content.factory->CreateBitmapFromHBITMAP(static_cast<HBITMAP>(image.bitmap.Get()),
-                                                      nullptr, WICBitmapIgnoreAlpha, &bitmap))) {
-    return false;
-  }
-  content.pixels = bitmap;
-  return true;
 }

@@ -8,4 +8,7 @@
 // alpha as the source meant it (none, straight, or premultiplied and written straight); every
 // other DIB through WIC's BMP decoder, opaque; a bitmap of the source's own, opaque. False
 // when there is nothing WIC can read.
-bool PreparePngContent(ClipboardImage&& image, PngContent& content);
+// WIC's imaging factory, null where it cannot be had.
+Microsoft::WRL::ComPtr<IWICImagingFactory> CreateImagingFactory();
+
+bool PreparePngContent(ClipboardImage&& image, IWICImagingFactory* factory, PngContent& content);

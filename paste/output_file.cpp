@@ -5,9 +5,6 @@
 
 #include <wrl/client.h>
 
-#include "core/app_state.h"
-#include "paste/output_naming.h"
-
 using Microsoft::WRL::ComPtr;
 
 namespace {
@@ -39,9 +36,10 @@ std::wstring CreateTemporaryFile(const std::wstring& folder, ComPtr<IStream>& fi
 
 // Without MOVEFILE_REPLACE_EXISTING the rename fails where the name exists: a file another
 // program made after the name was chosen is never overwritten.
-std::wstring RenameToFreeName(const std::wstring& temporary, const std::wstring& folder) {
+std::wstring RenameToFreeName(const std::wstring& temporary, const std::wstring& folder,
+                              const std::function<std::wstring(const std::wstring&)>& choosePath) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    const std::wstring path = ChooseOutputPath(folder);
+    const std::wstring path = choosePath(folder);
     if (path.empty()) return {};
     if (MoveFileExW(temporary.c_str(), path.c_str(), 0)) return path;
     const DWORD error = GetLastError();
@@ -53,7 +51,8 @@ std::wstring RenameToFreeName(const std::wstring& temporary, const std::wstring&
 }  // namespace
 
 std::wstring SaveAsNewFile(const std::wstring& folder,
-                           const std::function<bool(IStream* file)>& write) {
+                           const std::function<bool(IStream* file)>& write,
+                           const std::function<std::wstring(const std::wstring&)>& choosePath) {
   ComPtr<IStream> file;
   const std::wstring temporary = CreateTemporaryFile(folder, file);
   if (temporary.empty()) return {};
@@ -62,9 +61,8 @@ std::wstring SaveAsNewFile(const std::wstring& folder,
   const bool written = write(file.Get());
   file.Reset();  // closes it
   std::wstring path;
-  if (written && !AppState.teardownBegun.load() &&
-      SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL)) {
-    path = RenameToFreeName(temporary, folder);
+  if (written && SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+    path = RenameToFreeName(temporary, folder, choosePath);
   }
   if (path.empty()) DeleteFileW(temporary.c_str());
   return path;

@@ -5,11 +5,14 @@
 #include <functional>
 #include <string>
 
+#include "paste/output_naming.h"
+
 // Writes a new file into the folder whole or not at all: `write` fills a hidden temporary file
 // there (not named like a screenshot), which then takes the first free name of
-// ChooseOutputPath without replacing anything, the next one if that was taken meanwhile.
-// Returns the file's path, or empty, with the temporary file removed: when `write` fails, no
-// name is free, or the exit teardown has begun (after WM_ENDSESSION the process may end at any
-// moment, and a file renamed then is not to be relied on to be whole).
-std::wstring SaveAsNewFile(const std::wstring& folder,
-                           const std::function<bool(IStream* file)>& write);
+// `choosePath` without replacing anything, the next one if that was taken meanwhile.
+// Returns the file's path, or empty, with the temporary file removed, when `write` fails or no
+// name is free. A process ended meanwhile (after WM_ENDSESSION Windows may end it at any moment)
+// leaves at most the hidden temporary file, never a cut one under a screenshot's name.
+std::wstring SaveAsNewFile(
+    const std::wstring& folder, const std::function<bool(IStream* file)>& write,
+    const std::function<std::wstring(const std::wstring& folder)>& choosePath = ChooseOutputPath);

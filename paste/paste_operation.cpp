@@ -13,6 +13,8 @@
 #include "paste/png_encoder.h"
 #include "paste/reveal.h"
 
+using Microsoft::WRL::ComPtr;
+
 namespace {
 
 constexpr wchar_t kAppTitle[] = L"Dropleaf";
@@ -31,18 +33,20 @@ bool PasteIntoFolder(HWND targetWindow, const PasteReport& report) {
     report(kAppTitle, kFolderWarning, NIIF_WARNING);
     return false;
   }
+  // The imaging factory before the clipboard is opened: it stays open only for the copy.
+  const ComPtr<IWICImagingFactory> factory = CreateImagingFactory();
   // A delay-rendered format is rendered by its owner inside GetClipboardData, in a sent
-  // message: the teardown may have run meanwhile.
-  ClipboardImage image = CaptureClipboardImage(AppState.hiddenWindow);
+  // message: the teardown may have run meanwhile. Nothing after it, until the balloon, lets a
+  // sent message in, so no file is renamed into place once the teardown has begun.
+  ClipboardImage image = CaptureClipboardImage(AppState.hiddenWindow, factory.Get());
   if (AppState.teardownBegun.load()) return false;
   PngContent content;
-  if (!PreparePngContent(std::move(image), content)) {
+  if (!PreparePngContent(std::move(image), factory.Get(), content)) {
     report(kAppTitle, kNoImageWarning, NIIF_WARNING);
     return false;
   }
   const std::wstring path =
       SaveAsNewFile(folder, [&](IStream* file) { return WritePngContent(content, file); });
-  if (AppState.teardownBegun.load()) return !path.empty();  // no icon for a balloon any more
   if (path.empty()) {
     report(kAppTitle, kSaveError, NIIF_ERROR);
     return false;

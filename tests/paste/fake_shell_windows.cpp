@@ -66,6 +66,7 @@ void MakeTables() {
   auto* browser = Table<IWebBrowser2Vtbl>();
   browser->get_HWND = [](IWebBrowser2* self, SHANDLE_PTR* frame) {
     *frame = reinterpret_cast<SHANDLE_PTR>(Of(self).data->frame);
+    ++Of(self).data->frameReads;
     return S_OK;
   };
   browser->get_LocationURL = [](IWebBrowser2* self, BSTR* url) {

@@ -20,6 +20,7 @@ struct FakeShellEntry {
   std::function<void()> onLocationRead;  // called while the program reads the location
   std::function<void()> onSelect;        // called as SelectItem begins
   int urlReads = 0;
+  int frameReads = 0;                  // of get_HWND: how often the program asked about this window
   std::vector<std::wstring> selected;  // the path of each SelectItem, then its flags in hex
 };
 

@@ -164,6 +164,14 @@ TEST_F(Paste, ATeardownDuringTheSelectionEndsThePasteThere) {
     EXPECT_EQ(FilesIn(a, L"").size(), 0u);
     ASSERT_TRUE(PutOnClipboard(PatternImage(37, 21, 0)));
   }
+  {  // or inside the balloon, which waits on the shell: Explorer is asked nothing more
+    std::vector<FakeShellEntry> entries = {{frame.Get(), nullptr, a}};
+    FakeShellWindows shell(entries);
+    PasteIntoFolder(frame.Get(), [](const wchar_t*, const std::wstring&, DWORD) { StopPasting(); });
+    AppState.teardownBegun.exchange(false);
+    EXPECT_EQ(entries[0].frameReads, 1) << "asked for the folder alone";
+    CleanFolder(a);
+  }
   std::vector<std::wstring> balloons;
   const PasteReport report = [&](const wchar_t* title, const std::wstring& text, DWORD) {
     balloons.push_back(title + (L" | " + text));
@@ -339,16 +347,19 @@ TEST(SaveRules, TheNameComesFromTheLocalTimeAndTheFileIsWholeUnderANameNobodyToo
   const std::wstring folder = CleanFolder(BuildFolder() + L"paste-save\\");
   EXPECT_EQ(SaveAsNewFile(folder, [](IStream*) { return false; }), L"");
   EXPECT_EQ(FilesIn(folder, L"").size(), 0u);
-  std::wstring taken;
-  const std::wstring path = SaveAsNewFile(folder, [&](IStream* file) {
-    const std::vector<std::wstring> writing = FilesIn(folder, L"");
-    EXPECT_TRUE(writing.size() == 1 && writing[0].rfind(L"Screenshot_", 0) != 0 &&
-                GetFileAttributesW((folder + writing[0]).c_str()) & FILE_ATTRIBUTE_HIDDEN);
-    taken = ChooseOutputPath(folder);
-    std::ofstream(std::filesystem::path(taken), std::ios::binary) << "keep";
-    ULONG written = 0;
-    return SUCCEEDED(file->Write("new", 3, &written));
-  });
+  const std::wstring taken = folder + L"Screenshot_taken.png";
+  std::ofstream(std::filesystem::path(taken), std::ios::binary) << "keep";
+  int chosen = 0;  // the name is taken between its choice and the rename, once
+  const std::wstring path = SaveAsNewFile(
+      folder,
+      [&](IStream* file) {
+        const std::vector<std::wstring> writing = FilesIn(folder, L"~");
+        EXPECT_TRUE(writing.size() == 1 &&
+                    GetFileAttributesW((folder + writing[0]).c_str()) & FILE_ATTRIBUTE_HIDDEN);
+        ULONG written = 0;
+        return SUCCEEDED(file->Write("new", 3, &written));
+      },
+      [&](const std::wstring&) { return ++chosen == 1 ? taken : ChooseOutputPath(folder); });
   EXPECT_EQ(ReadBytes(taken), "keep");
   EXPECT_EQ(ReadBytes(path), "new");
   EXPECT_FALSE(GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_HIDDEN);
