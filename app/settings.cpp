@@ -90,15 +90,16 @@ bool SetRunAtSignIn(bool on) {
     status = RegSetValueExW(key.Get(), RUN_VALUE, 0, REG_SZ,
                             reinterpret_cast<const BYTE*>(command.c_str()),
                             static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
-    // A Run value that Task Manager switched off stays off until its mark goes; Windows
-    // treats a missing mark as enabled. Switching off leaves the mark alone.
-    if (status == ERROR_SUCCESS) {
-      status = RegDeleteKeyValueW(HKEY_CURRENT_USER, STARTUP_APPROVED_KEY, RUN_VALUE);
-      if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;
-    }
   } else {
     status = RegDeleteValueW(key.Get(), RUN_VALUE);
     if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;  // nothing to remove
+  }
+  // Task Manager's mark goes with every change: switched on, a Run value it switched off would
+  // stay off until the mark goes (Windows treats a missing mark as enabled); switched off,
+  // nothing of Dropleaf's is left under StartupApproved.
+  if (status == ERROR_SUCCESS) {
+    status = RegDeleteKeyValueW(HKEY_CURRENT_USER, STARTUP_APPROVED_KEY, RUN_VALUE);
+    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) status = ERROR_SUCCESS;
   }
   return status == ERROR_SUCCESS;
 }

@@ -110,3 +110,5 @@ void StopShellListener() {
   iconOwner = nullptr;
   iconPresent = false;
 }
+
+HWND ShellListenerWindow() { return listener; }

@@ -13,3 +13,5 @@ constexpr UINT TRAY_RETRY_MS = 2000;
 void StartShellListener(HWND iconOwner);
 // Destroys the listener and removes the icon.
 void StopShellListener();
+// The listener window itself, null while none exists: a top-level window of Dropleaf's.
+HWND ShellListenerWindow();

@@ -2,6 +2,7 @@
 
 #include "core/app_state.h"
 #include "app/settings.h"
+#include "app/shell_listener.h"
 #include "messages/read_state.h"
 
 std::wstring MessageCentreMenuLabel(uint32_t unread) {
@@ -38,13 +39,19 @@ void ShowTrayMenu(HWND hiddenWindow) {
   if (!menu) return;
   POINT cursor = {};
   GetCursorPos(&cursor);
-  SetForegroundWindow(hiddenWindow);
+  // The menu closes on a click outside it only when its owner is the foreground window
+  // (TrackPopupMenu's remarks), and a message-only window never can be, though Wine lets it:
+  // the owner is the top-level listener, and the chosen command goes to the hidden window.
+  HWND owner = ShellListenerWindow() ? ShellListenerWindow() : hiddenWindow;
+  SetForegroundWindow(owner);
   menuOpen = true;
-  TrackPopupMenu(menu, TPM_RIGHTBUTTON | TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, hiddenWindow,
-                 nullptr);
+  const UINT command =
+      TrackPopupMenu(menu, TPM_RIGHTBUTTON | TPM_BOTTOMALIGN | TPM_RETURNCMD | TPM_NONOTIFY,
+                     cursor.x, cursor.y, 0, owner, nullptr);
   menuOpen = false;
   DestroyMenu(menu);
   // As TrackPopupMenu's remarks prescribe for notification-area menus: else the next menu
   // may flash and close at once.
-  PostMessageW(hiddenWindow, WM_NULL, 0, 0);
+  PostMessageW(owner, WM_NULL, 0, 0);
+  if (command) PostMessageW(hiddenWindow, WM_COMMAND, command, 0);
 }

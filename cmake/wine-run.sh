@@ -68,4 +68,7 @@ if [ ! -f "$WINEPREFIX/.dropleaf-ready" ] || [ ! -f "$WINEPREFIX/.dropleaf-proxy
     fi
   ) 9>"$build_dir/.wineprefix.lock"
 fi
+# A second drive letter for the users' folders, as SUBST or a mapped drive gives on Windows: the
+# setup test starts the installed copy through it, another spelling of the same file.
+[ -e "$WINEPREFIX/dosdevices/y:" ] || ln -s ../drive_c/users "$WINEPREFIX/dosdevices/y:" 2>/dev/null
 exec "$loader" "$@"

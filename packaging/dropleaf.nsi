@@ -1,6 +1,12 @@
 ; Dropleaf's setup program: per user and without elevation, into %LOCALAPPDATA%\Programs\Dropleaf,
-; with a Start-menu shortcut and an "Apps & features" entry. /S installs (and uninstalls)
-; silently; the exit code is 0 only when it worked. CMake fills in the @NAMES@; makensis builds it.
+; with a Start-menu shortcut and an "Apps & features" entry. CMake fills in the @NAMES@; makensis
+; builds it. What a caller can rely on:
+; - setup /S installs silently and returns when done: 0 when it worked, 2 when a running copy
+;   of the installed program would not close (nothing was changed then);
+; - uninstall.exe /S copies itself to the temporary folder, starts the copy and returns at once
+;   with 0, whatever the copy then does (NSIS cannot hand its code back); a script that needs
+;   the code runs it in place: uninstall.exe /S _?=<install folder>, which returns when done,
+;   2 when the program could not be removed (and leaves uninstall.exe behind).
 Unicode true
 ; Dropleaf.exe is 64-bit whichever stub carries it. The 64-bit stub where this makensis has one
 ; (Debian's does): it also starts where a system has no 32-bit support, as Wine here. The
@@ -63,13 +69,45 @@ LangString FINISHED_TEXT ${LANG_SIMPCHINESE} "Dropleaf 已安装。它运行时�
 LangString STILL_RUNNING ${LANG_SIMPCHINESE} "Dropleaf 仍在运行，无法关闭。$\r$\n请从托盘菜单退出 Dropleaf，然后点击“重试”。"
 
 Var wasRunning
+Var installedId  ; of $INSTDIR\Dropleaf.exe, or "" where there is none
+Var runIsInstalled
+
+; A file's identity: its volume's serial number and its file index, "" when it cannot be opened.
+; A short name, a second drive letter (SUBST, a mapped drive) or a junction spells one file in
+; many ways; its identity is one. $R0 is the path, $R1 the answer.
+!macro DEFINE_FILE_ID PREFIX
+Function ${PREFIX}FileId
+  StrCpy $R1 ""
+  ; FILE_READ_ATTRIBUTES, shared every way, OPEN_EXISTING; a failed open gives
+  ; INVALID_HANDLE_VALUE, on which GetFileInformationByHandle fails in turn.
+  System::Call "kernel32::CreateFileW(w R0, i 0x80, i 7, p 0, i 3, i 0, p 0) p .R2"
+  System::Call "*(&i52) p .R3"  ; BY_HANDLE_FILE_INFORMATION
+  System::Call "kernel32::GetFileInformationByHandle(p R2, p R3) i .R4"
+  ${If} $R4 <> 0
+    ; dwVolumeSerialNumber, nFileIndexHigh and nFileIndexLow: the 8th, 12th and 13th DWORD
+    System::Call "*$R3(i, i, i, i, i, i, i, i .R5, i, i, i, i .R6, i .R7)"
+    StrCpy $R1 "$R5:$R6:$R7"
+  ${EndIf}
+  System::Free $R3
+  System::Call "kernel32::CloseHandle(p R2)"
+FunctionEnd
+!macroend
+!insertmacro DEFINE_FILE_ID ""
+!insertmacro DEFINE_FILE_ID "un."
 
 ; Closes the running Dropleaf that is this install's own program, as taskkill without /f does
 ; (WM_CLOSE to its listener window), and waits about 5 s for it to end: only then can its file
 ; change. A copy running from anywhere else (a portable one) is the user's and keeps running.
+; The running copy's image and the installed file are compared as files, not as spellings.
 !macro DEFINE_CLOSE_RUNNING PREFIX
 Function ${PREFIX}CloseRunning
   StrCpy $wasRunning 0
+  StrCpy $R0 "$INSTDIR\Dropleaf.exe"
+  Call ${PREFIX}FileId
+  StrCpy $installedId $R1
+  ${If} $installedId == ""  ; nothing installed yet: whatever runs is someone else's
+    Return
+  ${EndIf}
   retry:
   StrCpy $0 0
   next:
@@ -82,7 +120,9 @@ Function ${PREFIX}CloseRunning
   System::Call "kernel32::OpenProcess(i 0x00101000, i 0, i r1) p .r2"
   StrCpy $4 ""
   System::Call "kernel32::QueryFullProcessImageNameW(p r2, i 0, w .r4, *i ${NSIS_MAX_STRLEN})"
-  ${If} $4 != "$INSTDIR\Dropleaf.exe"  ; compared without regard to case, as Windows paths are
+  StrCpy $R0 $4
+  Call ${PREFIX}FileId
+  ${If} $R1 != $installedId
     System::Call "kernel32::CloseHandle(p r2)"
     Goto next
   ${EndIf}
@@ -124,15 +164,35 @@ SectionEnd
 
 Section "Uninstall"
   Call un.CloseRunning
+  ; Run at sign-in is this install's only when it names this program, however spelled: asked
+  ; while the file is still there. A portable copy elsewhere keeps its own.
+  StrCpy $runIsInstalled 0
+  ReadRegStr $0 HKCU "${RUN_KEY}" "Dropleaf"
+  StrCpy $1 $0 1
+  ${If} $1 == '"'
+    StrCpy $0 $0 -1 1  ; the command is the quoted path alone
+  ${EndIf}
+  StrCpy $R0 $0
+  Call un.FileId
+  ${If} $R1 == $installedId
+  ${AndIf} $R1 != ""
+    StrCpy $runIsInstalled 1
+  ${ElseIf} $0 == "$INSTDIR\Dropleaf.exe"  ; a file already gone, by its spelling
+    StrCpy $runIsInstalled 1
+  ${EndIf}
+  ; Nothing is removed while the program file stays (a copy that would not close, a file held
+  ; open): the entry and the settings go only with the program.
+  deleteProgram:
   Delete "$INSTDIR\Dropleaf.exe"
+  ${If} ${FileExists} "$INSTDIR\Dropleaf.exe"
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(STILL_RUNNING)" /SD IDCANCEL IDRETRY deleteProgram
+    Abort
+  ${EndIf}
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   Delete "$SMPROGRAMS\Dropleaf.lnk"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
-  ; Run at sign-in is this install's only when it names this program: a portable copy
-  ; elsewhere keeps its own.
-  ReadRegStr $0 HKCU "${RUN_KEY}" "Dropleaf"
-  ${If} $0 == '"$INSTDIR\Dropleaf.exe"'
+  ${If} $runIsInstalled == 1
     DeleteRegValue HKCU "${RUN_KEY}" "Dropleaf"
     DeleteRegValue HKCU "${STARTUP_APPROVED_KEY}" "Dropleaf"
   ${EndIf}

@@ -71,7 +71,7 @@ class Messages : public testing::Test {  // a clean read state; no refresh unles
  protected:
   void SetUp() override {
     AppState.feedStopRequested.exchange(true);
-    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Velmorra");
+    RegDeleteTreeA(HKEY_CURRENT_USER, READ_STATE_KEY_PATH);  // Dropleaf's own, no more
     ReadStateStore.tokens.clear();
   }
 };
