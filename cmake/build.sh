@@ -3,6 +3,11 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${DROPLEAF_BUILD_DIR:-$root/build}
+# A signing password goes to the signing agent alone: configure, the compilers and makensis run
+# under it without the password in their environment.
+if [ -n "${DROPLEAF_SIGN_PASSWORD:-}" ]; then
+  exec python3 "$root/packaging/sign.py" run bash "$0" "$@"
+fi
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"

@@ -15,6 +15,9 @@ import re
 import sys
 
 IDENTIFIER, LOCALE, MANIFEST_VERSION = "Velmorra.Dropleaf", "zh-CN", "1.6.0"
+LONGEST_NOTES_LINE = 100
+# The setup's exit code when a running copy would not close (dropleaf.nsi).
+STILL_RUNNING_CODE = 2
 HEADER = ("# Made by the build (packaging/winget.py): submit as it is, do not edit.\n"
           "# yaml-language-server: $schema=https://aka.ms/winget-manifest.%s.%s.schema.json\n")
 
@@ -33,9 +36,12 @@ def write(path, fields):
 
     lines = [HEADER % (dict(fields)["ManifestType"].lower(), MANIFEST_VERSION)]
     for key, v in fields:
-        if isinstance(v, list):  # a list of mappings: the installers
+        if isinstance(v, list):  # of mappings (installers, return codes) or of plain values
             lines.append("%s:\n" % key)
             for item in v:
+                if not isinstance(item, list):
+                    lines.append("- %s\n" % value(item))
+                    continue
                 lines += ["%s %s: %s\n" % ("-" if i == 0 else " ", k, value(x))
                           for i, (k, x) in enumerate(item)]
         else:
@@ -48,6 +54,12 @@ def main(folder, version, setup, url, site, changelog):
     notes = release_notes(changelog, version)
     if not notes:
         print("%s has no entry for %s" % (changelog, version), file=sys.stderr)
+        return 1
+    # What winget's community repository asks of release notes beyond the schema.
+    long_lines = [line for line in notes.splitlines() if len(line) > LONGEST_NOTES_LINE]
+    if long_lines:
+        print("%s: a line of the %s entry is longer than %d characters: %s..."
+              % (changelog, version, LONGEST_NOTES_LINE, long_lines[0][:40]), file=sys.stderr)
         return 1
     with open(setup, "rb") as f:
         sha256 = hashlib.sha256(f.read()).hexdigest().upper()
@@ -62,13 +74,19 @@ def main(folder, version, setup, url, site, changelog):
                  ("ProductCode", "Dropleaf")]  # the key name of its Apps & features entry
     write(os.path.join(folder, IDENTIFIER + ".installer.yaml"), common + [
         ("InstallerType", "nullsoft"), ("Scope", "user"), ("UpgradeBehavior", "install"),
+        ("ExpectedReturnCodes", [[("InstallerReturnCode", STILL_RUNNING_CODE),
+                                  ("ReturnResponse", "packageInUse")]]),
         ("Installers", [installer])] + tail("installer"))
     write(os.path.join(folder, "%s.locale.%s.yaml" % (IDENTIFIER, LOCALE)), common + [
         ("PackageLocale", LOCALE), ("Publisher", "Velmorra"),
         ("PublisherUrl", site), ("PackageName", "Dropleaf"),
+        ("PackageUrl", site + "/dropleaf/"),
         ("License", "Proprietary"),
         ("ShortDescription", "在文件资源管理器的文件夹或桌面上按 Ctrl+V，把剪贴板中的图片保存为 PNG 文件。"),
-        ("ReleaseNotes", notes)] + tail("defaultLocale"))
+        ("Moniker", "dropleaf"),
+        ("Tags", ["screenshot", "clipboard", "png", "paste", "explorer", "截图", "剪贴板"]),
+        ("ReleaseNotes", notes),
+        ("ReleaseNotesUrl", site + "/dropleaf/changelog/")] + tail("defaultLocale"))
     return 0
 
 

@@ -15,7 +15,7 @@ import yaml
 
 BUILD, SOURCE, VERSION = sys.argv[1:4]
 SETUP, ZIP = "Dropleaf-%s-setup.exe" % VERSION, "Dropleaf-%s-win64.zip" % VERSION
-DOWNLOADS = ["Dropleaf.exe", ZIP, SETUP, "SHA256SUMS"]
+DOWNLOADS = ["Dropleaf.exe", ZIP, SETUP, "BUILDINFO", "SHA256SUMS"]
 WORK = tempfile.mkdtemp(prefix="dropleaf-packages-")
 
 # What winget's published 1.6.0 schemas ask of the fields these manifests carry:
@@ -29,7 +29,8 @@ RULES = {"PackageIdentifier": (r"^%s(\.%s){1,7}$" % (PART, PART), 1, 128),
          "InstallerUrl": (URL, 1, 2048), "PublisherUrl": (URL, 1, 2048),
          "InstallerSha256": (r"^[A-Fa-f0-9]{64}$", 64, 64), "ProductCode": (ANY, 1, 255),
          "Publisher": (ANY, 2, 256), "PackageName": (ANY, 2, 256), "License": (ANY, 3, 512),
-         "ShortDescription": (ANY, 3, 256), "ReleaseNotes": (ANY, 1, 10000)}
+         "ShortDescription": (ANY, 3, 256), "ReleaseNotes": (ANY, 1, 10000),
+         "Moniker": (ANY, 1, 40), "PackageUrl": (URL, 1, 2048), "ReleaseNotesUrl": (URL, 1, 2048)}
 COMMON = "PackageIdentifier PackageVersion ManifestType ManifestVersion "
 REQUIRED = {"version": (COMMON + "DefaultLocale").split(),
             "installer": (COMMON + "Installers").split(),
@@ -59,20 +60,24 @@ def copy_source(destination):
     shutil.copytree(os.path.join(SOURCE, ".git"), os.path.join(destination, ".git"))
 
 
+SIGN = os.path.join(SOURCE, "packaging", "sign.py")
+
+
 def build(name, environment):
     """Configures and builds the program and its packages (no tests) from a fresh copy of the
-    source; the folder and what configure and the build printed."""
+    source, a signing password given to the signing agent alone; the folder and what configure
+    and the build printed."""
     source = os.path.join(WORK, name, "deeper", "source copy")
     folder = os.path.join(WORK, name + " build")
     copy_source(source)
     env = {k: v for k, v in os.environ.items()
            if not k.startswith("DROPLEAF_") and k != "SOURCE_DATE_EPOCH"}
     env.update(environment)
-    log = run(["cmake", "-S", source, "-B", folder, "-DCMAKE_BUILD_TYPE=Release",
-               "-DDROPLEAF_BUILD_TESTS=OFF",
-               "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source, "cmake", "mingw-w64-x86_64.cmake")],
-              env=env).stdout
-    built = run(["cmake", "--build", folder, "-j2"], env=env)
+    agent = [sys.executable, SIGN, "run"] if "DROPLEAF_SIGN_PASSWORD" in env else []
+    log = run(agent + ["cmake", "-S", source, "-B", folder, "-DCMAKE_BUILD_TYPE=Release",
+                       "-DDROPLEAF_BUILD_TESTS=OFF", "-DCMAKE_TOOLCHAIN_FILE=" +
+                       os.path.join(source, "cmake", "mingw-w64-x86_64.cmake")], env=env).stdout
+    built = run(agent + ["cmake", "--build", folder, "-j2"], env=env)
     return folder, (log + built.stdout).decode(errors="replace"), built.returncode
 
 
@@ -80,8 +85,15 @@ class Downloads(unittest.TestCase):
     def test_1_checksums_and_winget_manifests_of_this_build(self):
         with open(os.path.join(BUILD, "SHA256SUMS")) as f:
             listed = dict(reversed(line.split("  ")) for line in f.read().splitlines())
-        self.assertEqual(listed, {SETUP: sha256(os.path.join(BUILD, SETUP)),
-                                  ZIP: sha256(os.path.join(BUILD, ZIP))})
+        self.assertEqual(listed, {name: sha256(os.path.join(BUILD, name))
+                                  for name in (SETUP, ZIP, "BUILDINFO")})
+        # What a rebuild needs: the commit, and the tools this build used.
+        with open(os.path.join(BUILD, "BUILDINFO")) as f:
+            info = dict(line.split(": ", 1) for line in f.read().splitlines())
+        commit = run(["git", "-C", SOURCE, "rev-parse", "HEAD"]).stdout.decode().strip()
+        self.assertEqual(info["source commit"], commit)
+        self.assertEqual(info["makensis"], run(["makensis", "-VERSION"]).stdout.decode().strip())
+        self.assertRegex(info["NSIS stub"], r"^lzma_solid-amd64-unicode sha256 [0-9a-f]{64}$")
 
         manifests = {}
         for name in os.listdir(os.path.join(BUILD, "winget")):
@@ -99,6 +111,13 @@ class Downloads(unittest.TestCase):
                              ["Velmorra.Dropleaf", VERSION, "1.6.0"])  # the rules' version
         self.assertEqual([manifests["version"]["DefaultLocale"],
                           manifests["defaultLocale"]["PackageLocale"]], ["zh-CN"] * 2)
+        locale = manifests["defaultLocale"]
+        self.assertTrue(0 < len(locale["Tags"]) <= 16 and all(0 < len(t) <= 40 for t in locale["Tags"]))
+        self.assertEqual(locale["Moniker"], "dropleaf")
+        self.assertTrue(all(len(line) <= 100 for line in locale["ReleaseNotes"].splitlines()))
+        # The setup's code for a copy that would not close, which winget then reports as such.
+        self.assertEqual(manifests["installer"]["ExpectedReturnCodes"],
+                         [{"InstallerReturnCode": 2, "ReturnResponse": "packageInUse"}])
         self.assertEqual(manifests["installer"]["Installers"], [{
             "Architecture": "x64", "ProductCode": "Dropleaf",
             "InstallerUrl": "https://www.velmorralab.com/downloads/dropleaf/" + SETUP,
@@ -119,6 +138,11 @@ class Downloads(unittest.TestCase):
         for name in DOWNLOADS + ["winget/Velmorra.Dropleaf.installer.yaml"]:
             self.assertEqual(sha256(os.path.join(folder, name)), sha256(os.path.join(BUILD, name)),
                              name)
+        # Built later with a certificate in the environment, the folder configured without one
+        # says so and fails, instead of giving unsigned downloads.
+        later = run(["cmake", "--build", folder], env=dict(os.environ, DROPLEAF_SIGN_PFX="x.pfx"))
+        self.assertNotEqual(later.returncode, 0)
+        self.assertIn(b"was configured unsigned, but DROPLEAF_SIGN_PFX is set", later.stdout)
 
     def test_3_signed_with_the_certificate_given_and_the_password_nowhere(self):
         keys = os.path.join(WORK, "keys")
@@ -167,14 +191,19 @@ class Downloads(unittest.TestCase):
                     data = f.read()
                 self.assertFalse([s for s in secret if s in data], os.path.join(root, name))
 
-        # A wrong password fails the signing step, and the file it was to sign is gone.
+        # What the agent runs (the build) has no password in its environment, only the agent's
+        # address; a wrong password fails the signing step, and the file it was to sign is gone.
+        seen = run([sys.executable, SIGN, "run", "env"], env=dict(os.environ, **signing)).stdout
+        self.assertIn(b"DROPLEAF_SIGN_AGENT=127.0.0.1:", seen)
+        self.assertNotIn(password.encode(), seen)
         copy = os.path.join(WORK, "unsignable.exe")
         shutil.copyfile(os.path.join(BUILD, "Dropleaf.exe"), copy)
-        failed = run([sys.executable, os.path.join(SOURCE, "packaging", "sign.py"), "osslsigncode",
-                      "https://www.velmorralab.com", copy], env=dict(os.environ, **dict(signing, DROPLEAF_SIGN_PASSWORD="wrong")))
+        failed = run([sys.executable, SIGN, "run", sys.executable, SIGN, "file", "osslsigncode",
+                      "https://www.velmorralab.com", copy],
+                     env=dict(os.environ, **dict(signing, DROPLEAF_SIGN_PASSWORD="wrong-" + password)))
         self.assertNotEqual(failed.returncode, 0)
         self.assertFalse(os.path.exists(copy))
-        self.assertNotIn(b"wrong", failed.stdout)
+        self.assertNotIn(password.encode(), failed.stdout)
 
     def test_4_with_32_bit_stubs_only_the_setup_is_32_bit(self):
         nsis, setup = os.path.join(WORK, "nsis"), os.path.join(WORK, "x86-setup.exe")
