@@ -383,6 +383,14 @@ TEST(SetupProgram, InstallRunSignOutUpgradeAndUninstallWithoutATrace) {
   const Started again(
       OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
 
+  {  // The program file held open: run in place, the uninstaller stops with code 2 before it
+     // touches the entry (it closed the running copy first, as the next one would have).
+    HANDLE held = CreateFileW(program.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(Started(L"\"" + uninstaller + L"\" /S _?=" + folder).ExitCode(30000), 2);
+    CloseHandle(held);
+    EXPECT_EQ(Stored(entry, L"DisplayName"), L"Dropleaf");
+  }
   // The uninstaller hands its work to a copy of itself and returns: what it leaves is
   // waited for.
   EXPECT_EQ(Started(L"\"" + uninstaller + L"\" /S").ExitCode(30000), 0);
