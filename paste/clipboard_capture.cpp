@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "paste/clipboard_formats.h"
+#include "paste/dib_layout.h"
 #include "paste/png_check.h"
 
 namespace {

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "core/handles.h"
-#include "paste/dib_layout.h"
 
 // The clipboard's image, copied out in the richest form the source gave.
 struct ClipboardImage {

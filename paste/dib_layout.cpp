@@ -75,7 +75,6 @@ DibVerdict ReadDibLayout(const uint8_t* data, uint64_t size, DibLayout& layout) 
   layout.width = uint32_t(width);
   layout.height = uint32_t(rows);
   layout.topDown = height < 0;
-  layout.bitCount = bits;
   layout.pixelOffset = offset;
   layout.stride = stride;
   layout.pixelBytes = pixelBytes;

@@ -7,7 +7,6 @@ struct DibLayout {
   uint32_t width = 0;
   uint32_t height = 0;
   bool topDown = false;
-  uint16_t bitCount = 0;
   uint64_t pixelOffset = 0;  // from the header's start: header, masks and colour table before
   uint64_t stride = 0;       // bytes per row, a multiple of 4
   uint64_t pixelBytes = 0;   // stride × height
