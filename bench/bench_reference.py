@@ -46,5 +46,6 @@ def main():
               % (width, height, python_ms, len(png), wic_ms / python_ms,
                  int(values["png_bytes"]) / len(png)))
 
+
 if __name__ == "__main__":
     main()

@@ -24,8 +24,6 @@ struct ClipboardImage {
   ScopedGdiObject bitmap;  // Bitmap: a DIB-section copy of the source's own CF_BITMAP
 };
 
-constexpr uint64_t BMP_FILE_HEADER_BYTES = 14;
-
 // Opens the clipboard (8 attempts, 10 ms apart), copies the image out and closes it again:
 // nothing is decoded while it is open. The rows of a 32-bit DIB are copied once, straight into a
 // bitmap of `factory`'s. Kind::None when there is no image that can be read.

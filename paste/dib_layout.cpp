@@ -10,7 +10,6 @@ namespace {
 constexpr uint32_t kInfoHeader = 40, kV4Header = 108, kV5Header = 124;
 constexpr uint64_t kWidthAt = 4, kHeightAt = 8, kBitCountAt = 14, kCompressionAt = 16,
                    kColoursUsedAt = 32, kMasksAt = 40, kMaskBytes = 12;
-constexpr uint64_t kBmpFileHeader = 14;
 constexpr uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitfields = 3, kJpeg = 4, kPng = 5;
 constexpr uint64_t kLargestWicBuffer = 0xFFFFFFFFu;
 
@@ -68,7 +67,7 @@ DibVerdict ReadDibLayout(const uint8_t* data, uint64_t size, DibLayout& layout) 
   if (rows > (size - offset) / stride) return DibVerdict::Malformed;
   const uint64_t pixelBytes = stride * rows;
   if (uint64_t(width) * rows > kLargestWicBuffer / 4 ||
-      kBmpFileHeader + offset + pixelBytes > kLargestWicBuffer) {
+      BMP_FILE_HEADER_BYTES + offset + pixelBytes > kLargestWicBuffer) {
     return DibVerdict::Malformed;
   }
 

@@ -2,6 +2,9 @@
 
 #include <cstdint>
 
+// A BMP file's header before a packed DIB, as WIC's BMP decoder reads it.
+constexpr uint64_t BMP_FILE_HEADER_BYTES = 14;
+
 // Where the parts of a packed DIB (CF_DIB, CF_DIBV5) lie, as far as its own bytes bear it out.
 struct DibLayout {
   uint32_t width = 0;

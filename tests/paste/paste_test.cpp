@@ -149,11 +149,7 @@ TEST_F(Paste, ATeardownDuringTheSelectionEndsThePasteThere) {
     TestWindow source(L"Dropleaf.Test.Source", HWND_MESSAGE);
     source.onMessage = [&](UINT message, WPARAM) {
       if (message != WM_RENDERFORMAT) return;
-      const std::string dib = DibBytes(image);
-      HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, dib.size());
-      memcpy(GlobalLock(block), dib.data(), dib.size());
-      GlobalUnlock(block);
-      SetClipboardData(CF_DIB, block);
+      SetClipboardData(CF_DIB, GlobalBlock(DibBytes(image)));
       StopPasting();
     };
     ASSERT_TRUE(PutFormatsOnClipboard({{CF_DIB, ""}}, source.Get()));

@@ -124,12 +124,17 @@ bool PutOnClipboard(const Image& image, const std::wstring& text, const std::wst
   return PutFormatsOnClipboard(contents);
 }
 
+HGLOBAL GlobalBlock(const std::string& bytes) {
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+  if (block) memcpy(GlobalLock(block), bytes.data(), bytes.size()), GlobalUnlock(block);
+  return block;
+}
+
 bool PutFormatsOnClipboard(const ClipboardFormats& formats, HWND owner) {
   for (int attempt = 0; attempt < 20 && !OpenClipboard(owner); ++attempt) Sleep(10);
   bool placed = EmptyClipboard();
   for (const auto& [format, bytes] : formats) {
-    HGLOBAL block = bytes.empty() ? nullptr : GlobalAlloc(GMEM_MOVEABLE, bytes.size());
-    if (block) memcpy(GlobalLock(block), bytes.data(), bytes.size()), GlobalUnlock(block);
+    HGLOBAL block = bytes.empty() ? nullptr : GlobalBlock(bytes);
     if (!SetClipboardData(format, block) && block) placed = false, GlobalFree(block);
   }
   CloseClipboard();

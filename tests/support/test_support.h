@@ -55,7 +55,8 @@ bool PutOnClipboard(const Image& image, const std::wstring& text = L"",
 // `owner` (WM_RENDERFORMAT).
 using ClipboardFormats = std::vector<std::pair<UINT, std::string>>;
 bool PutFormatsOnClipboard(const ClipboardFormats& formats, HWND owner = nullptr);
-std::string DibBytes(const Image& image);  // a bottom-up 32-bit CF_DIB, as most programs place
+HGLOBAL GlobalBlock(const std::string& bytes);  // a movable block holding the bytes
+std::string DibBytes(const Image& image);       // a bottom-up 32-bit CF_DIB, as most programs place
 
 std::wstring BuildFolder();  // DROPLEAF_BUILD_DIR as Wine sees it, with a trailing backslash
 std::wstring KnownDesktop();
