@@ -1,6 +1,7 @@
 #include "paste/clipboard_capture.h"
 
 #include <cstring>
+#include <new>
 
 #include "paste/clipboard_formats.h"
 #include "paste/dib_layout.h"
@@ -55,7 +56,8 @@ bool CopyPng(UINT format, ClipboardImage& image) {
 bool CopyRows(const uint8_t* dib, const DibLayout& layout, IWICImagingFactory* factory,
               ClipboardImage& image) {
   const uint8_t* rows = dib + layout.pixelOffset;
-  const AlphaMeaning alpha = ClassifyAlpha(rows, layout.stride, layout.width, layout.height);
+  const AlphaMeaning alpha =
+      ClassifyAlpha(rows, layout.stride, layout.width, layout.height, layout.alphaStated);
   const WICPixelFormatGUID format = alpha == AlphaMeaning::None ? GUID_WICPixelFormat32bppBGR
                                     : alpha == AlphaMeaning::Straight
                                         ? GUID_WICPixelFormat32bppBGRA
@@ -70,13 +72,21 @@ bool CopyRows(const uint8_t* dib, const DibLayout& layout, IWICImagingFactory* f
   return true;
 }
 
-// Any other layout behind a BMP file header, so that WIC's BMP decoder reads it as a file.
+// Any other layout behind a BMP file header, so that WIC's BMP decoder reads it as a file, or
+// as it is where GDI draws it.
 bool CopyDib(UINT format, IWICImagingFactory* factory, ClipboardImage& image) {
   const LockedBlock block(GetClipboardData(format));
   DibLayout layout;
   if (ReadDibLayout(block.data(), block.size(), layout) != DibVerdict::Readable) return false;
-  if (layout.bgra32) return CopyRows(block.data(), layout, factory, image);
+  if (layout.reader == DibLayout::Reader::BgraRows) {
+    return CopyRows(block.data(), layout, factory, image);
+  }
   const uint64_t dibBytes = layout.pixelOffset + layout.pixelBytes;
+  if (layout.reader == DibLayout::Reader::Gdi) {
+    image.bytes.assign(block.data(), block.data() + dibBytes);
+    image.kind = ClipboardImage::Kind::GdiDib;
+    return true;
+  }
   // Both fit 32 bits: the layout's check. Windows is little-endian, as the file header is.
   const uint32_t fileSize = uint32_t(BMP_FILE_HEADER_BYTES + dibBytes);
   const uint32_t pixelsAt = uint32_t(BMP_FILE_HEADER_BYTES + layout.pixelOffset);
@@ -111,11 +121,15 @@ bool CopyFormat(UINT format, IWICImagingFactory* factory, ClipboardImage& image)
 ClipboardImage CaptureClipboardImage(HWND owner, IWICImagingFactory* factory) {
   ClipboardImage image;
   if (!OpenClipboardWithRetry(owner)) return image;
-  std::vector<UINT> offered;
-  for (UINT format = 0; (format = EnumClipboardFormats(format)) != 0;) offered.push_back(format);
-  // A format that is not whole, or that lies about its size, gives way to the next one.
-  for (UINT format : ImageFormatsToRead(offered, PngClipboardFormat())) {
-    if (CopyFormat(format, factory, image)) break;
+  try {
+    std::vector<UINT> offered;
+    for (UINT format = 0; (format = EnumClipboardFormats(format)) != 0;) offered.push_back(format);
+    // A format that is not whole, or that lies about its size, gives way to the next one.
+    for (UINT format : ImageFormatsToRead(offered, PngClipboardFormat())) {
+      if (CopyFormat(format, factory, image)) break;
+      image = ClipboardImage();
+    }
+  } catch (const std::bad_alloc&) {  // an image larger than the memory left: no image
     image = ClipboardImage();
   }
   CloseClipboard();

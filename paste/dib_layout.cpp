@@ -9,7 +9,7 @@ namespace {
 // the bytes may lie and are read only where they are known to be.
 constexpr uint32_t kInfoHeader = 40, kV4Header = 108, kV5Header = 124;
 constexpr uint64_t kWidthAt = 4, kHeightAt = 8, kBitCountAt = 14, kCompressionAt = 16,
-                   kColoursUsedAt = 32, kMasksAt = 40, kMaskBytes = 12;
+                   kColoursUsedAt = 32, kMasksAt = 40, kAlphaMaskAt = 52, kMaskBytes = 12;
 constexpr uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitfields = 3, kJpeg = 4, kPng = 5;
 constexpr uint64_t kLargestWicBuffer = 0xFFFFFFFFu;
 
@@ -27,6 +27,26 @@ uint16_t U16At(const uint8_t* data, uint64_t offset) {
 
 bool IsAcceptedBitCount(uint16_t bits) {
   return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+// Red, green and blue masks at kMasksAt, in the header or right after a 40-byte one.
+bool MasksAre(const uint8_t* data, uint32_t red, uint32_t green, uint32_t blue) {
+  return U32At(data, kMasksAt) == red && U32At(data, kMasksAt + 4) == green &&
+         U32At(data, kMasksAt + 8) == blue;
+}
+
+DibLayout::Reader ReaderFor(const uint8_t* data, uint16_t bits, uint32_t compression) {
+  using Reader = DibLayout::Reader;
+  if (bits == 32) {
+    return compression == kRgb || MasksAre(data, 0x00FF0000u, 0x0000FF00u, 0x000000FFu)
+               ? Reader::BgraRows
+               : Reader::Gdi;
+  }
+  if (bits == 16 && compression == kBitfields && !MasksAre(data, 0x7C00, 0x03E0, 0x001F) &&
+      !MasksAre(data, 0xF800, 0x07E0, 0x001F)) {
+    return Reader::Gdi;
+  }
+  return Reader::WicBmpDecoder;
 }
 
 }  // namespace
@@ -77,14 +97,14 @@ DibVerdict ReadDibLayout(const uint8_t* data, uint64_t size, DibLayout& layout) 
   layout.pixelOffset = offset;
   layout.stride = stride;
   layout.pixelBytes = pixelBytes;
-  // Red, green and blue masks at kMasksAt, in the header or right after a 40-byte one.
-  layout.bgra32 = bits == 32 && (compression == kRgb || (U32At(data, kMasksAt) == 0x00FF0000u &&
-                                                         U32At(data, kMasksAt + 4) == 0x0000FF00u &&
-                                                         U32At(data, kMasksAt + 8) == 0x000000FFu));
+  layout.reader = ReaderFor(data, bits, compression);
+  // BI_RGB with the masks filled in, as some programs write a V5 header, states alpha too.
+  layout.alphaStated = headerSize >= kV4Header && U32At(data, kAlphaMaskAt) == 0xFF000000u;
   return DibVerdict::Readable;
 }
 
-AlphaMeaning ClassifyAlpha(const uint8_t* rows, uint64_t stride, uint32_t width, uint32_t height) {
+AlphaMeaning ClassifyAlpha(const uint8_t* rows, uint64_t stride, uint32_t width, uint32_t height,
+                           bool alphaStated) {
   if (!rows || width == 0 || height == 0) return AlphaMeaning::None;
   // Two passes, so that a screenshot's (all alpha the same) reads only the alpha bytes.
   bool uniform = true;
@@ -95,7 +115,9 @@ AlphaMeaning ClassifyAlpha(const uint8_t* rows, uint64_t stride, uint32_t width,
   if (uniform) return AlphaMeaning::None;
   for (uint32_t y = 0; y < height; ++y) {
     for (const uint8_t *p = rows + y * stride, *end = p + 4 * uint64_t(width); p < end; p += 4) {
-      if (std::max({p[0], p[1], p[2]}) > p[3]) return AlphaMeaning::Straight;
+      if (std::max({p[0], p[1], p[2]}) > p[3]) {
+        return alphaStated ? AlphaMeaning::Straight : AlphaMeaning::None;
+      }
     }
   }
   return AlphaMeaning::Premultiplied;

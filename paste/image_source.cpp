@@ -1,5 +1,7 @@
 #include "paste/image_source.h"
 
+#include "paste/dib_layout.h"
+
 using Microsoft::WRL::ComPtr;
 
 namespace {
@@ -40,6 +42,39 @@ bool FromBmpFile(ClipboardImage& image, PngContent& content) {
   return true;
 }
 
+// Masks WIC's decoder does not read, drawn by GDI into 32-bit rows of our own; their sizes were
+// checked at the capture, which is what makes them safe for GDI to read.
+bool FromGdi(ClipboardImage& image, PngContent& content) {
+  DibLayout layout;
+  if (ReadDibLayout(image.bytes.data(), image.bytes.size(), layout) != DibVerdict::Readable) {
+    return false;
+  }
+  BITMAPINFOHEADER drawn = {};
+  drawn.biSize = sizeof(drawn);
+  drawn.biWidth = LONG(layout.width);
+  drawn.biHeight = -LONG(layout.height);  // top-down
+  drawn.biPlanes = 1;
+  drawn.biBitCount = 32;
+  void* pixels = nullptr;
+  ScopedGdiObject section(CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&drawn),
+                                           DIB_RGB_COLORS, &pixels, nullptr, 0));
+  const HDC dc = CreateCompatibleDC(nullptr);
+  const bool drawnAll = section && dc &&
+                        SetDIBits(dc, static_cast<HBITMAP>(section.Get()), 0, layout.height,
+                                  image.bytes.data() + layout.pixelOffset,
+                                  reinterpret_cast<const BITMAPINFO*>(image.bytes.data()),
+                                  DIB_RGB_COLORS) == int(layout.height);
+  if (dc) DeleteDC(dc);
+  ComPtr<IWICBitmap> bitmap;
+  if (!drawnAll ||
+      FAILED(content.factory->CreateBitmapFromHBITMAP(static_cast<HBITMAP>(section.Get()), nullptr,
+                                                      WICBitmapIgnoreAlpha, &bitmap))) {
+    return false;
+  }
+  content.pixels = bitmap;
+  return true;
+}
+
 }  // namespace
 
 ComPtr<IWICImagingFactory> CreateImagingFactory() {
@@ -59,6 +94,8 @@ bool PreparePngContent(ClipboardImage&& image, IWICImagingFactory* factory, PngC
       return factory && FromRows(image, content);
     case ClipboardImage::Kind::Dib:
       return factory && FromBmpFile(image, content);
+    case ClipboardImage::Kind::GdiDib:
+      return factory && FromGdi(image, content);
     case ClipboardImage::Kind::Bitmap: {  // a device-dependent bitmap: no meaningful alpha
       ComPtr<IWICBitmap> bitmap;
       if (!factory ||

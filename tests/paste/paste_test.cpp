@@ -188,8 +188,9 @@ TEST_F(Paste, ATeardownDuringTheSelectionEndsThePasteThere) {
 }
 
 // What was copied is what is saved: the source's own "PNG" byte for byte (nothing after its
-// IEND), unless it is cut or damaged; every DIB layout that programs give, as GDI shows it;
-// alpha kept, and premultiplied colours written straight.
+// IEND), unless it is cut or damaged; every DIB layout that programs give, as GDI shows it,
+// masks WIC's decoder does not read included; alpha kept only where the format states it or the
+// rows are premultiplied, and premultiplied colours written straight.
 TEST_F(Paste, TheSourcesOwnPngOrItsDibInEveryLayoutWithItsAlpha) {
   std::vector<FakeShellEntry> entries = {{frame.Get(), nullptr, a}};
   FakeShellWindows shell(entries);
@@ -221,6 +222,10 @@ TEST_F(Paste, TheSourcesOwnPngOrItsDibInEveryLayoutWithItsAlpha) {
   };
   auto words = [](std::vector<uint32_t> w) { return std::string((char*)w.data(), w.size() * 4); };
   const std::vector<uint32_t> straight = {0x40FF8020, 0xC0FF8020, 0, 0x80FFFFFF, 0x10203040, 0xFF};
+  // What a screen's surface leaves in the fourth byte: 0 in one part, 255 in another.
+  const std::vector<uint32_t> surface = {0xFF102030, 0x405060, 0xFF708090, 0xA0B0C0, 0xD0E0F0, 0};
+  std::vector<uint32_t> grey(256);  // 256 colours, which most 8-bit DIBs count as 0
+  for (uint32_t i = 0; i < 256; ++i) grey[i] = (255 - i) * 0x010101;
   const std::vector<Layout> layouts = {
       {40, 2, 1, BI_RGB, {}, {0xFF0000, 0x00FF00}, std::string("\x60\0\0\0\x80\0\0\0", 8)},
       {40,
@@ -254,10 +259,21 @@ TEST_F(Paste, TheSourcesOwnPngOrItsDibInEveryLayoutWithItsAlpha) {
        {},
        words({0x102030, 0x405060, 0x708090, 0xA0B0C0, 0xD0E0F0, 0x123456})},
       {124, -2, 32, BI_BITFIELDS, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, {}, words(straight)},
+      {40, 2, 8, BI_RGB, {}, grey, std::string("\0\x7F\xFF\0\x10\x20\x30\0", 8)},
+      {40, 2, 32, BI_RGB, {}, {}, words(surface)},
+      {124, -2, 32, BI_BITFIELDS, {0xFF0000, 0xFF00, 0xFF, 0}, {}, words(surface)},
+      {40, 2, 32, BI_BITFIELDS, {0xFF, 0xFF00, 0xFF0000}, {}, words(surface)},  // red first
+      {40,
+       -2,
+       16,
+       BI_BITFIELDS,
+       {0xF00, 0xF0, 0xF},
+       {},
+       words({0x0F0A0F00, 0xFFF, 0x08420FF0, 0xF0F0})},
   };
   for (const Layout& l : layouts) {
     BITMAPV5HEADER header = {l.headerSize, 3, l.height, 1, l.bits, l.compression};
-    header.bV5ClrUsed = DWORD(l.colours.size());
+    header.bV5ClrUsed = l.colours.size() == 256 ? 0 : DWORD(l.colours.size());
     memcpy(&header.bV5RedMask, l.masks.data(), l.headerSize > 40 ? l.masks.size() * 4 : 0);
     const std::string dib = std::string((char*)&header, l.headerSize) +
                             (l.headerSize > 40 ? "" : words(l.masks)) + words(l.colours) + l.rows;
@@ -271,26 +287,52 @@ TEST_F(Paste, TheSourcesOwnPngOrItsDibInEveryLayoutWithItsAlpha) {
     SetDIBitsToDevice(dc, 0, 0, 3, 2, 0, 0, 0, 2, dib.data() + dib.size() - l.rows.size(),
                       (BITMAPINFO*)dib.data(), DIB_RGB_COLORS);
     DeleteDC(dc);
-    std::vector<uint32_t> expected;  // opaque, but where the alpha varies
+    std::vector<uint32_t> expected;  // opaque, but where the header states an alpha that varies
+    const bool alpha = l.masks.size() == 4 && l.masks[3] == 0xFF000000;
     for (int p = 0; p < 6; ++p)
-      expected.push_back((l.masks.size() == 4 ? straight[p] : 0xFF000000) | (shown[p] & 0xFFFFFF));
+      expected.push_back((alpha ? straight[p] : 0xFF000000) | (shown[p] & 0xFFFFFF));
     DeleteObject(section);
     EXPECT_EQ(DecodeImageFile(pasted({{CF_DIB, dib}})).pixels, expected)
         << l.headerSize << "-byte header, " << l.bits << " bits";
   }
 
-  // A browser's copy: premultiplied FA6414 at alpha 0, 128 and 255.
+  // A screen's bitmap placed as CF_BITMAP: read through the DIB the system makes of it, opaque.
+  {
+    const HDC screen = GetDC(nullptr);
+    const HBITMAP ddb = CreateCompatibleBitmap(screen, 3, 2);
+    const BITMAPINFOHEADER rows = {sizeof(rows), 3, -2, 1, 32};
+    SetDIBits(screen, ddb, 0, 2, surface.data(), (const BITMAPINFO*)&rows, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    CleanFolder(a);
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    EmptyClipboard();
+    SetClipboardData(CF_BITMAP, ddb);
+    CloseClipboard();
+    EXPECT_EQ(PasteInto(frame.Get()).rfind(kSaved, 0), 0u);
+    const std::vector<std::wstring> files = FilesIn(a, L"");
+    std::vector<uint32_t> opaque;
+    for (uint32_t p : surface) opaque.push_back(p | 0xFF000000);
+    EXPECT_EQ(files.empty() ? std::vector<uint32_t>() : DecodeImageFile(a + files[0]).pixels,
+              opaque);
+  }
+
+  // A browser's copy: premultiplied FA6414 at alpha 0, 128 and 255, behind a V5 header that says
+  // so or a 40-byte one that says nothing of alpha.
   BITMAPV5HEADER v5 = {sizeof(v5), 3, -1, 1, 32, BI_BITFIELDS};
   v5.bV5RedMask = 0xFF0000, v5.bV5GreenMask = 0xFF00, v5.bV5BlueMask = 0xFF;
   v5.bV5AlphaMask = 0xFF000000;
-  const Image saved = DecodeImageFile(pasted(
-      {{CF_DIBV5, std::string((char*)&v5, sizeof(v5)) + words({0, 0x807D320A, 0xFFFA6414})}}));
-  ASSERT_EQ(saved.pixels.size(), 3u);
-  EXPECT_EQ(saved.pixels[0] >> 24, 0u);
-  EXPECT_EQ(saved.pixels[2], 0xFFFA6414u);
-  EXPECT_EQ(saved.pixels[1] >> 24, 0x80u);
-  for (int shift : {0, 8, 16}) {
-    EXPECT_NEAR(int(saved.pixels[1] >> shift & 0xFF), int(0xFFFA6414u >> shift & 0xFF), 2);
+  const BITMAPINFOHEADER plain = {sizeof(plain), 3, -1, 1, 32, BI_RGB};
+  for (const std::string& header :
+       {std::string((char*)&v5, sizeof(v5)), std::string((char*)&plain, sizeof(plain))}) {
+    const Image saved = DecodeImageFile(pasted(
+        {{header.size() == 40 ? CF_DIB : CF_DIBV5, header + words({0, 0x807D320A, 0xFFFA6414})}}));
+    ASSERT_EQ(saved.pixels.size(), 3u) << header.size();
+    EXPECT_EQ(saved.pixels[0] >> 24, 0u);
+    EXPECT_EQ(saved.pixels[2], 0xFFFA6414u);
+    EXPECT_EQ(saved.pixels[1] >> 24, 0x80u);
+    for (int shift : {0, 8, 16}) {
+      EXPECT_NEAR(int(saved.pixels[1] >> shift & 0xFF), int(0xFFFA6414u >> shift & 0xFF), 2);
+    }
   }
 }
 
