@@ -35,7 +35,8 @@ winhttp_settings_hex() {
   done
 }
 if [ ! -f "$WINEPREFIX/.dropleaf-ready" ] || [ ! -f "$WINEPREFIX/.dropleaf-proxy" ] ||
-   [ ! -f "$WINEPREFIX/.dropleaf-desktop" ] || [ ! -f "$WINEPREFIX/.dropleaf-crash" ]; then
+   [ ! -f "$WINEPREFIX/.dropleaf-desktop" ] || [ ! -f "$WINEPREFIX/.dropleaf-crash" ] ||
+   [ ! -f "$WINEPREFIX/.dropleaf-folders" ]; then
   # First use of this build folder: create the prefix once, quietly; the lock keeps
   # tests that CTest starts side by side from creating it twice. A prefix made before the
   # proxy setting existed gets it on its next use.
@@ -65,6 +66,15 @@ if [ ! -f "$WINEPREFIX/.dropleaf-ready" ] || [ ! -f "$WINEPREFIX/.dropleaf-proxy
     if [ ! -f "$WINEPREFIX/.dropleaf-crash" ]; then
       "$loader" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
         >/dev/null 2>&1 && touch "$WINEPREFIX/.dropleaf-crash"
+    fi
+    # Wine links the user's Desktop, Documents, Pictures... to the home folder (or its XDG
+    # folders): the tests' files would land in the developer's own home. Folders of the prefix's
+    # own instead; Wine makes the links only when it creates or updates a prefix.
+    if [ ! -f "$WINEPREFIX/.dropleaf-folders" ]; then
+      for link in "$WINEPREFIX"/drive_c/users/*/*; do
+        if [ -L "$link" ]; then rm "$link" && mkdir "$link"; fi
+      done
+      touch "$WINEPREFIX/.dropleaf-folders"
     fi
   ) 9>"$build_dir/.wineprefix.lock"
 fi

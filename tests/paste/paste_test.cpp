@@ -5,12 +5,15 @@
 #include <filesystem>
 #include <fstream>
 #include <list>
+#include <thread>
 
 #include "core/app_state.h"
 #include "paste/clipboard_formats.h"
+#include "paste/dib_layout.h"
 #include "paste/output_file.h"
 #include "paste/output_naming.h"
 #include "paste/paste_operation.h"
+#include "paste/png_check.h"
 #include "tests/paste/fake_shell_windows.h"
 #include "tests/support/test_support.h"
 
@@ -400,8 +403,83 @@ TEST(SaveRules, TheNameComesFromTheLocalTimeAndTheFileIsWholeUnderANameNobodyToo
       [&](const std::wstring&) { return ++chosen == 1 ? taken : ChooseOutputPath(folder); });
   EXPECT_EQ(ReadBytes(taken), "keep");
   EXPECT_EQ(ReadBytes(path), "new");
-  EXPECT_FALSE(GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_HIDDEN);
   EXPECT_EQ(FilesIn(folder, L"").size(), 2u);
+
+  // A program holds the written file without delete sharing (an antivirus, a sync client): held
+  // across the first rename attempts, the file is saved with its other attributes and no hidden
+  // bit (system stands for them: Wine stores hidden and system, and reports archive always);
+  // held through all of them, nothing visible is left and the folder holds one hidden file.
+  for (const DWORD heldMs : {300, 2500}) {
+    std::thread release;
+    const std::wstring saved = SaveAsNewFile(folder, [&](IStream* file) {
+      const std::wstring writing = folder + FilesIn(folder, L"~")[0];
+      SetFileAttributesW(writing.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+      const HANDLE held =
+          CreateFileW(writing.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, 0, nullptr);
+      release = std::thread([=] { Sleep(heldMs), CloseHandle(held); });
+      ULONG written = 0;
+      return held != INVALID_HANDLE_VALUE && SUCCEEDED(file->Write("held", 4, &written));
+    });
+    if (heldMs < 1000) {
+      EXPECT_EQ(ReadBytes(saved), "held");
+      EXPECT_EQ(GetFileAttributesW(saved.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+                DWORD(FILE_ATTRIBUTE_SYSTEM));
+    } else {
+      EXPECT_EQ(saved, L"");
+      const std::vector<std::wstring> left = FilesIn(folder, L"~");
+      EXPECT_EQ(FilesIn(folder, L"").size(), 4u);
+      EXPECT_TRUE(left.size() == 1 &&
+                  GetFileAttributesW((folder + left[0]).c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    }
+    release.join();
+  }
+}
+
+// The byte rules over another program's bytes that end where readable memory ends: a read past
+// the data faults at once instead of passing unseen.
+TEST(ByteRules, ReadNothingPastTheData) {
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  const size_t page = system.dwPageSize;
+  auto* pages = static_cast<uint8_t*>(
+      VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  DWORD old = 0;
+  ASSERT_TRUE(pages && VirtualProtect(pages + page, page, PAGE_NOACCESS, &old));
+  auto atEnd = [&](const std::string& bytes) {
+    uint8_t* at = pages + page - bytes.size();
+    memcpy(at, bytes.data(), bytes.size());
+    return at;
+  };
+  // A PNG whose last chunk claims more bytes than there are, or is cut inside its CRC.
+  const std::string signature = "\x89PNG\r\n\x1A\n", ihdr = std::string("\0\0\0\x0DIHDR", 8);
+  for (const std::string& png :
+       {signature + ihdr + std::string(13, '\1'), signature + ihdr + std::string(15, '\1'),
+        signature + std::string("\x7F\xFF\xFF\xF0IDAT", 8)}) {
+    EXPECT_EQ(WholePngLength(atEnd(png), png.size()), 0u) << png.size();
+  }
+  // DIB headers whose tables, masks or rows would lie past the data.
+  const BITMAPINFOHEADER colours = {sizeof(colours), 2, 2, 1, 8, BI_RGB};
+  const BITMAPINFOHEADER masks = {sizeof(masks), 2, 2, 1, 32, BI_BITFIELDS};
+  const BITMAPINFOHEADER rows = {sizeof(rows), 2, 2, 1, 32, BI_RGB};
+  for (const BITMAPINFOHEADER& header : {colours, masks, rows}) {
+    const std::string dib((const char*)&header, sizeof(header));
+    DibLayout layout;
+    EXPECT_NE(ReadDibLayout(atEnd(dib), dib.size(), layout), DibVerdict::Readable);
+  }
+  VirtualFree(pages, 0, MEM_RELEASE);
+
+  // A 1-bit DIB all there, small in bytes and past WIC's 32-bit sizes in pixels (the pages stay
+  // untouched, so they cost nothing).
+  const BITMAPINFOHEADER huge = {sizeof(huge), 32768, 32769, 1, 1, BI_RGB};
+  const uint64_t bytes = sizeof(huge) + 8 + 4096ull * 32769;
+  auto* dib =
+      static_cast<uint8_t*>(VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  ASSERT_TRUE(dib);
+  memcpy(dib, &huge, sizeof(huge));
+  DibLayout layout;
+  EXPECT_EQ(ReadDibLayout(dib, bytes, layout), DibVerdict::Malformed);
+  VirtualFree(dib, 0, MEM_RELEASE);
 }
 
 }  // namespace
