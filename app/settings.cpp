@@ -51,7 +51,36 @@ bool IsStartupDisabledByUser() {
          size > 0 && (mark[0] & 1) != 0;
 }
 
+// One file however spelled (a short name, a second drive letter, a junction): its volume's serial
+// number and its file index, as the setup tells the installed copy.
+bool SameFile(const std::wstring& a, const std::wstring& b) {
+  BY_HANDLE_FILE_INFORMATION info[2] = {};
+  int known = 0;
+  for (const std::wstring* path : {&a, &b}) {
+    const HANDLE file = CreateFileW(path->c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    known += GetFileInformationByHandle(file, &info[known]) ? 1 : 0;
+    CloseHandle(file);
+  }
+  return known == 2 && info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+         info[0].nFileIndexHigh == info[1].nFileIndexHigh &&
+         info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
 }  // namespace
+
+std::wstring ProgramOfRunCommand(const std::wstring& command) {
+  if (!command.empty() && command[0] == L'"') {
+    const size_t end = command.find(L'"', 1);
+    return end == std::wstring::npos ? std::wstring() : command.substr(1, end - 1);
+  }
+  const size_t first = command.find_first_not_of(L" \t");
+  if (first == std::wstring::npos) return {};
+  // Unquoted, the program is what comes before the first space, as Windows reads it first.
+  return command.substr(first, command.find_first_of(L" \t", first) - first);
+}
 
 bool IsRunAtSignIn() {
   ScopedRegKey key;
@@ -63,8 +92,19 @@ bool IsRunAtSignIn() {
   DWORD type = 0;
   DWORD size = kBufferBytes;
   LONG status = RegQueryValueExW(key.Get(), RUN_VALUE, nullptr, &type, buffer.data(), &size);
-  return status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) &&
-         !IsStartupDisabledByUser();
+  if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
+  std::wstring command(reinterpret_cast<const wchar_t*>(buffer.data()),
+                       wcsnlen(reinterpret_cast<const wchar_t*>(buffer.data()), size / 2));
+  if (type == REG_EXPAND_SZ) {
+    std::vector<wchar_t> expanded(32768, L'\0');
+    if (!ExpandEnvironmentStringsW(command.c_str(), expanded.data(), DWORD(expanded.size()))) {
+      return false;
+    }
+    command = expanded.data();
+  }
+  // Ticked only while Windows will start this very program: a value naming another copy or a
+  // deleted file is someone else's (or no one's).
+  return SameFile(ProgramOfRunCommand(command), GetModulePath()) && !IsStartupDisabledByUser();
 }
 
 std::wstring RunAtSignInCommand(const std::wstring& modulePath) {

@@ -20,3 +20,5 @@ inline constexpr wchar_t STARTUP_APPROVED_KEY[] =
 // The Run value's command for a program path: the path in double quotes, nothing else, so
 // a path with spaces still names one file. Empty for an empty path.
 std::wstring RunAtSignInCommand(const std::wstring& modulePath);
+// The program a Run value's command starts: the quoted path, or the text before the first space.
+std::wstring ProgramOfRunCommand(const std::wstring& command);

@@ -6,7 +6,7 @@ build=${DROPLEAF_BUILD_DIR:-$root/build}
 # A signing password goes to the signing agent alone: configure, the compilers and makensis run
 # under it without the password in their environment.
 if [ -n "${DROPLEAF_SIGN_PASSWORD:-}" ]; then
-  exec python3 "$root/packaging/sign.py" run bash "$0" "$@"
+  exec python3 "$root/packaging/sign.py" run --folder "$build" bash "$0" "$@"
 fi
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \

@@ -1,12 +1,15 @@
 ; Dropleaf's setup program: per user and without elevation, into %LOCALAPPDATA%\Programs\Dropleaf,
 ; with a Start-menu shortcut and an "Apps & features" entry. CMake fills in the @NAMES@; makensis
-; builds it. What a caller can rely on:
+; builds it. What a caller can rely on (NSIS itself returns 2 for every abort of a script, so
+; each abort here sets its own code first):
 ; - setup /S installs silently and returns when done: 0 when it worked, 2 when a running copy
-;   of the installed program would not close (nothing was changed then);
+;   of the installed program would not close (nothing was changed then), 3 when a file could
+;   not be written (held by another program, a full disk), 1 when the user cancelled;
 ; - uninstall.exe /S copies itself to the temporary folder, starts the copy and returns at once
 ;   with 0, whatever the copy then does (NSIS cannot hand its code back); a script that needs
 ;   the code runs it in place: uninstall.exe /S _?=<install folder>, which returns when done,
-;   2 when the program could not be removed (and leaves uninstall.exe behind).
+;   2 when a running copy would not close, 3 when the program file could not be removed (both
+;   leave everything in place).
 Unicode true
 ; Dropleaf.exe is 64-bit whichever stub carries it. The 64-bit stub where this makensis has one
 ; (Debian's does): it also starts where a system has no 32-bit support, as Wine here. The
@@ -23,6 +26,8 @@ AllowSkipFiles off
 ; clock); Dropleaf.exe alone keeps its staged one, the source's date.
 SetDateSave off
 
+!define EXIT_IN_USE 2  ; the one code the winget manifest maps (packageInUse)
+!define EXIT_NOT_WRITTEN 3
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Dropleaf"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 ; Task Manager's Startup switch for a Run value of the same name.
@@ -132,6 +137,7 @@ Function ${PREFIX}CloseRunning
   System::Call "kernel32::CloseHandle(p r2)"
   ${If} $3 <> 0
     MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(STILL_RUNNING)" /SD IDCANCEL IDRETRY retry
+    SetErrorLevel ${EXIT_IN_USE}
     Abort
   ${EndIf}
 FunctionEnd
@@ -141,10 +147,16 @@ FunctionEnd
 
 Section
   Call CloseRunning
+  ; From here on an abort is a file that could not be written (File stops the install itself).
+  SetErrorLevel ${EXIT_NOT_WRITTEN}
   SetOutPath "$INSTDIR"
   SetDateSave on
   File "@DROPLEAF_STAGED_EXE@"
+  ClearErrors
   WriteUninstaller "$INSTDIR\uninstall.exe"
+  ${If} ${Errors}
+    Abort
+  ${EndIf}
   CreateShortcut "$SMPROGRAMS\Dropleaf.lnk" "$INSTDIR\Dropleaf.exe"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "Dropleaf"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "@PROJECT_VERSION@"
@@ -160,6 +172,7 @@ Section
   ${If} $wasRunning == 1  ; an upgrade: the copy that ran before runs again
     Exec '"$INSTDIR\Dropleaf.exe"'
   ${EndIf}
+  SetErrorLevel 0
 SectionEnd
 
 Section "Uninstall"
@@ -186,6 +199,7 @@ Section "Uninstall"
   Delete "$INSTDIR\Dropleaf.exe"
   ${If} ${FileExists} "$INSTDIR\Dropleaf.exe"
     MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(STILL_RUNNING)" /SD IDCANCEL IDRETRY deleteProgram
+    SetErrorLevel ${EXIT_NOT_WRITTEN}
     Abort
   ${EndIf}
   Delete "$INSTDIR\uninstall.exe"

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The downloads' steps that must give the same bytes on every rebuild of one source:
 
-    package.py stage PROGRAM STAGED EPOCH [TOOL SITE]   the program as shipped: copied, signed
-                                                        when a tool is given, dated EPOCH
+    package.py stage PROGRAM STAGED EPOCH [sign]        the program as shipped: copied, signed
+                                                        through the signing agent when told,
+                                                        dated EPOCH
     package.py zip ZIP STAGED EPOCH                     the portable zip of the staged program
     package.py sums FOLDER FILE...                      FOLDER/SHA256SUMS of the files, as
                                                         sha256sum -c reads it
@@ -24,12 +25,12 @@ import zipfile
 import zlib
 
 
-def stage(program, staged, epoch, sign_tool=None, site=None):
+def stage(program, staged, epoch, signed=None):
     os.makedirs(os.path.dirname(staged), exist_ok=True)
     shutil.copyfile(program, staged)
-    if sign_tool:
+    if signed:
         sign = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sign.py")
-        if subprocess.run([sys.executable, sign, "file", sign_tool, site, staged]).returncode != 0:
+        if subprocess.run([sys.executable, sign, "file", staged]).returncode != 0:
             return 1
     # The setup program stores its files' dates: this one is the source's.
     os.utime(staged, (int(epoch), int(epoch)))

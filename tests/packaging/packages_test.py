@@ -3,6 +3,7 @@
 rebuilt from a copy of SOURCE elsewhere, unsigned (the same bytes) and signed (verifying, the
 password nowhere), and the setup of a makensis with 32-bit stubs only."""
 import hashlib
+import json
 import os
 import re
 import shutil
@@ -73,7 +74,8 @@ def build(name, environment):
     env = {k: v for k, v in os.environ.items()
            if not k.startswith("DROPLEAF_") and k != "SOURCE_DATE_EPOCH"}
     env.update(environment)
-    agent = [sys.executable, SIGN, "run"] if "DROPLEAF_SIGN_PASSWORD" in env else []
+    agent = [sys.executable, SIGN, "run", "--folder", folder] if "DROPLEAF_SIGN_PASSWORD" in env \
+        else []
     log = run(agent + ["cmake", "-S", source, "-B", folder, "-DCMAKE_BUILD_TYPE=Release",
                        "-DDROPLEAF_BUILD_TESTS=OFF", "-DCMAKE_TOOLCHAIN_FILE=" +
                        os.path.join(source, "cmake", "mingw-w64-x86_64.cmake")], env=env).stdout
@@ -198,12 +200,61 @@ class Downloads(unittest.TestCase):
         self.assertNotIn(password.encode(), seen)
         copy = os.path.join(WORK, "unsignable.exe")
         shutil.copyfile(os.path.join(BUILD, "Dropleaf.exe"), copy)
-        failed = run([sys.executable, SIGN, "run", sys.executable, SIGN, "file", "osslsigncode",
-                      "https://www.velmorralab.com", copy],
+        failed = run([sys.executable, SIGN, "run", "--folder", WORK, sys.executable, SIGN, "file",
+                      copy],
                      env=dict(os.environ, **dict(signing, DROPLEAF_SIGN_PASSWORD="wrong-" + password)))
         self.assertNotEqual(failed.returncode, 0)
         self.assertFalse(os.path.exists(copy))
         self.assertNotIn(password.encode(), failed.stdout)
+
+        # The agent holds everything but the file, for its own build folder alone: any other
+        # process of the machine may reach its port. Requests without the token, naming a tool
+        # of their own, or a file outside the folder run and delete nothing; a silent connection
+        # and bytes that are not UTF-8 end that connection alone, and the build's next request is
+        # signed at once.
+        served, outside = os.path.join(WORK, "served"), os.path.join(WORK, "outside.exe")
+        os.makedirs(served)
+        for path in (os.path.join(served, "Dropleaf.exe"), outside):
+            shutil.copyfile(os.path.join(BUILD, "Dropleaf.exe"), path)
+        ran = os.path.join(WORK, "ran")
+        tool = os.path.join(WORK, "tool.sh")  # what a request naming a tool would have run
+        with open(tool, "w") as f:
+            f.write("#!/bin/sh\ntouch %s\n" % ran)
+        os.chmod(tool, 0o755)
+        client = r"""if True:
+            import json, os, socket, sys, time
+            host, port, token = os.environ["DROPLEAF_SIGN_AGENT"].split(":")
+            def ask(line, wait=True):
+                with socket.create_connection((host, int(port))) as c:
+                    c.sendall(line)
+                    return c.makefile("rb").readline().decode().strip() if wait else None
+            served, outside, tool = sys.argv[1:4]
+            answers = [ask(("%s\t%s\n" % ("0" * 32, served)).encode()),
+                       ask(("%s\t%s\thttps://x\t%s\n" % (token, tool, served)).encode()),
+                       ask(("%s\t%s\n" % (token, outside)).encode()),
+                       ask(("%s\t%s/../outside.exe\n" % (token, os.path.dirname(served))).encode())]
+            silent = socket.create_connection((host, int(port)))
+            silent.sendall(token.encode())  # and never a line's end
+            ask(b"\xff\xfe\t\x80\n")
+            start = time.monotonic()
+            answers.append(ask(("%s\t%s\n" % (token, served)).encode()))
+            answers.append(time.monotonic() - start)
+            print(json.dumps(answers))
+        """
+        asked = run([sys.executable, SIGN, "run", "--folder", served, sys.executable, "-c", client,
+                     os.path.join(served, "Dropleaf.exe"), outside, tool],
+                    env=dict(os.environ, **signing))
+        answers = json.loads(asked.stdout.decode().splitlines()[-1])
+        self.assertEqual(answers[0], "not a request of this build")
+        self.assertEqual(answers[1], "not a request of this build")
+        self.assertTrue(all(a.startswith("not a file of the build folder") for a in answers[2:4]))
+        self.assertEqual(answers[4], "ok")
+        self.assertLess(answers[5], 3, "answered at once, the silent connection still open")
+        self.assertFalse(os.path.exists(ran))
+        self.assertEqual(sha256(outside), sha256(os.path.join(BUILD, "Dropleaf.exe")))
+        verified = run(["osslsigncode", "verify", "-CAfile", os.path.join(keys, "ca.pem"), "-in",
+                        os.path.join(served, "Dropleaf.exe")])
+        self.assertEqual(verified.returncode, 0, verified.stdout.decode(errors="replace"))
 
     def test_4_with_32_bit_stubs_only_the_setup_is_32_bit(self):
         nsis, setup = os.path.join(WORK, "nsis"), os.path.join(WORK, "x86-setup.exe")
