@@ -346,6 +346,9 @@ TEST(SetupProgram, InstallRunSignOutUpgradeAndUninstallWithoutATrace) {
     RegSetKeyValueW(HKEY_CURRENT_USER, STARTUP_APPROVED_KEY, name, REG_BINARY, mark, 12);
   };
   const std::wstring on = spelled + L"|none";
+  // A value that names a deleted copy is no one's: read as off, switched on it names this one.
+  const wchar_t gone[] = L"\"C:\\gone\\Dropleaf.exe\"";
+  RegSetKeyValueW(HKEY_CURRENT_USER, RUN_KEY, RUN_VALUE, REG_SZ, gone, sizeof(gone));
   std::vector<std::wstring> runAndMark;
   for (BYTE mark : {0, 0, 0, 2, 0, 3}) {
     if (mark) markStartup(RUN_VALUE, mark);
@@ -383,11 +386,13 @@ TEST(SetupProgram, InstallRunSignOutUpgradeAndUninstallWithoutATrace) {
   const Started again(
       OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
 
-  {  // The program file held open: run in place, the uninstaller stops with code 2 before it
-     // touches the entry (it closed the running copy first, as the next one would have).
+  {  // The program file held open by another program: the setup stops with code 3, not the
+     // in-use 2 (it closed the running copy first); run in place, the uninstaller stops with 3
+     // too, before it touches the entry.
     HANDLE held = CreateFileW(program.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(Started(L"\"" + uninstaller + L"\" /S _?=" + folder).ExitCode(30000), 2);
+    EXPECT_EQ(Started(L"\"" + setup + L"\" /S").ExitCode(30000), 3);
+    EXPECT_EQ(Started(L"\"" + uninstaller + L"\" /S _?=" + folder).ExitCode(30000), 3);
     CloseHandle(held);
     EXPECT_EQ(Stored(entry, L"DisplayName"), L"Dropleaf");
   }
