@@ -124,7 +124,9 @@ LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
       OnTrayEvent(window, LOWORD(lParam));
       return 0;
     case WM_PASTE_REQUEST:
-      HandlePasteRequest(reinterpret_cast<HWND>(wParam), ShowBalloon);
+      // The foreground window, and an Open dialog's File name box (null for a folder window).
+      HandlePasteRequest({reinterpret_cast<HWND>(wParam), reinterpret_cast<HWND>(lParam)},
+                         ShowBalloon);
       return 0;
     case WM_FEED_DONE:
       OnFeedDone();

@@ -6,6 +6,7 @@
 #include "app/hidden_window.h"
 #include "app/settings.h"
 #include "paste/hook_thread.h"
+#include "paste/target_folder.h"
 
 namespace {
 
@@ -65,6 +66,7 @@ int RunDropleaf(HINSTANCE instance) {
   }
 
   AppState.pastingEnabled.exchange(ReadPastingEnabled());
+  RemoveOldDialogFiles();  // what earlier uploads left in Dropleaf's own folder
 
   if (!CreateHiddenWindow(instance)) {
     CoUninitialize();

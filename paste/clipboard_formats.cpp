@@ -21,6 +21,13 @@ bool ClipboardHoldsImage() {
   return false;
 }
 
+bool ClipboardHoldsText() {
+  for (UINT format : {CF_UNICODETEXT, CF_TEXT, CF_OEMTEXT}) {
+    if (IsClipboardFormatAvailable(format)) return true;
+  }
+  return false;
+}
+
 std::vector<UINT> ImageFormatsToRead(const std::vector<UINT>& offered, UINT pngFormat) {
   std::vector<UINT> formats;
   auto listed = [&](UINT format) { return std::find(offered.begin(), offered.end(), format); };

@@ -12,6 +12,9 @@ UINT PngClipboardFormat();
 // CF_BITMAP, and no file list (CF_HDROP, "Shell IDList Array", "FileGroupDescriptorW"), which
 // is Explorer's to paste whatever image sits beside it. Asked without opening the clipboard.
 bool ClipboardHoldsImage();
+// Whether the clipboard holds text (CF_UNICODETEXT, CF_TEXT, CF_OEMTEXT), which a dialog's box
+// pastes itself. Asked without opening the clipboard.
+bool ClipboardHoldsText();
 
 // The formats to read, best first, given the clipboard's formats in EnumClipboardFormats
 // order: "PNG"; then the first DIB listed, which is the source's own (the system lists those it

@@ -2,6 +2,7 @@
 
 #include "core/app_state.h"
 #include "paste/clipboard_formats.h"
+#include "paste/open_dialog.h"
 #include "paste/window_classes.h"
 
 namespace {
@@ -85,10 +86,11 @@ bool IsPasteChord(const KeyEventInputs& inputs) {
 }
 
 HookAction DecideKeyEvent(const KeyEventInputs& inputs) {
-  if (IsPasteChord(inputs) && IsExplorerOrDesktopClassName(inputs.foregroundClass) &&
-      !inputs.focusInTextBox) {
+  if (!IsPasteChord(inputs)) return HookAction::PassOn;
+  if (IsExplorerOrDesktopClassName(inputs.foregroundClass) && !inputs.focusInTextBox) {
     return HookAction::SwallowAndPost;
   }
+  if (inputs.emptyOpenDialogBox && !inputs.clipboardHasText) return HookAction::SwallowAndPost;
   return HookAction::PassOn;
 }
 
@@ -117,6 +119,7 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam) {
   // The foreground window and its focus are looked up only for a press that would otherwise
   // qualify.
   HWND foreground = nullptr;
+  HWND fileNameBox = nullptr;
   std::wstring foregroundClass;
   if (IsPasteChord(inputs)) {
     foreground = GetForegroundWindow();
@@ -124,11 +127,18 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam) {
     inputs.foregroundClass = foregroundClass;
     if (IsExplorerOrDesktopClassName(foregroundClass)) {
       inputs.focusInTextBox = FocusIsInTextBox(foreground);
+    } else {
+      inputs.clipboardHasText = ClipboardHoldsText();
+      // The dialog is asked only where its own paste of text does not come first, with short
+      // time-outs: every key of the desktop waits meanwhile.
+      if (!inputs.clipboardHasText) fileNameBox = FindEmptyOpenDialogBox(foreground);
+      inputs.emptyOpenDialogBox = fileNameBox != nullptr;
     }
   }
 
   if (DecideKeyEvent(inputs) == HookAction::SwallowAndPost) {
-    PostMessageW(pasteRequestWindow, WM_PASTE_REQUEST, reinterpret_cast<WPARAM>(foreground), 0);
+    PostMessageW(pasteRequestWindow, WM_PASTE_REQUEST, reinterpret_cast<WPARAM>(foreground),
+                 reinterpret_cast<LPARAM>(fileNameBox));
     return 1;
   }
   return CallNextHookEx(AppState.keyboardHook, code, wParam, lParam);

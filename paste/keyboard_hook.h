@@ -33,6 +33,9 @@ struct KeyEventInputs {
   bool clipboardHasImage = false;
   std::wstring_view foregroundClass;
   bool focusInTextBox = false;
+  // The foreground window is an Open dialog with the focus in its empty File name box.
+  bool emptyOpenDialogBox = false;
+  bool clipboardHasText = false;  // where the dialog's own paste of text goes first
 };
 
 enum class HookAction { PassOn, SwallowAndPost };
@@ -42,5 +45,6 @@ enum class HookAction { PassOn, SwallowAndPost };
 bool IsPasteChord(const KeyEventInputs& inputs);
 
 // The whole decision: a paste chord over an Explorer folder window or the desktop, with the
-// keyboard focus outside its text boxes.
+// keyboard focus outside its text boxes; or over an Open dialog's empty File name box, with no
+// text on the clipboard.
 HookAction DecideKeyEvent(const KeyEventInputs& inputs);

@@ -9,6 +9,8 @@
 #include "paste/clipboard_formats.h"
 #include "paste/hook_thread.h"
 #include "paste/keyboard_hook.h"
+#include "paste/open_dialog.h"
+#include "paste/target_folder.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -47,6 +49,34 @@ TEST(HookDecision, OnlyAFreshPlainCtrlVWithAnImageOverExplorerOrTheDesktopIsTake
     EXPECT_TRUE(IsTextBoxFocus(classes, false)) << classes[0];
   EXPECT_FALSE(IsTextBoxFocus({L"DirectUIHWND", L"DUIViewWndClassName", L"CabinetWClass"}, false));
   EXPECT_TRUE(IsTextBoxFocus({L"DirectUIHWND"}, true)) << "a caret that shows";
+
+  // An Open dialog's empty File name box takes it, unless text is on the clipboard, which the
+  // box pastes itself; and only a dialog with its focus there, its OK button no Save, its box
+  // answering and empty, its program not elevated is one.
+  KeyEventInputs dialog = press;
+  dialog.foregroundClass = L"#32770", dialog.emptyOpenDialogBox = true;
+  EXPECT_EQ(DecideKeyEvent(dialog), HookAction::SwallowAndPost);
+  dialog.clipboardHasText = true;
+  EXPECT_EQ(DecideKeyEvent(dialog), HookAction::PassOn);
+  OpenDialogFacts open = {L"#32770", true, true, false, true, 0, L"打开(&O)", L"保存(&S)"};
+  EXPECT_TRUE(IsEmptyOpenDialogBox(open));
+  for (int row = 0; row < 7; ++row) {
+    OpenDialogFacts f = open;
+    if (row == 0) f.className = L"Notepad";
+    f.hasOkButton = row != 1, f.focusInFileNameBox = row != 2, f.elevated = row == 3;
+    f.boxAnswered = row != 4, f.boxLength = row == 5 ? 10 : 0;
+    if (row == 6) f.okText = f.saveText;
+    EXPECT_FALSE(IsEmptyOpenDialogBox(f)) << "row " << row;
+  }
+  // Dropleaf's own files in that folder go after a day; another program's never.
+  const uint64_t day = 24 * 3600;
+  EXPECT_TRUE(IsOldDialogFile(L"Screenshot_20250314_091502.png", day + 1));
+  EXPECT_TRUE(IsOldDialogFile(L"Screenshot_20250314_091502_9999.png", day + 1));
+  EXPECT_TRUE(IsOldDialogFile(L"~Dropleaf-12-3.tmp", day + 1));
+  EXPECT_FALSE(IsOldDialogFile(L"Screenshot_20250314_091502.png", day - 1));
+  for (const wchar_t* other : {L"Screenshot_2025031_091502.png", L"Screenshot_20250314_091502.jpg",
+                               L"Screenshot_20250314_091502_x.png", L"notes.txt", L"~Dropleaf.tmp"})
+    EXPECT_FALSE(IsOldDialogFile(other, 10 * day)) << other;
 }
 
 // The hook runs on its own thread: typing into another program's window never waits while

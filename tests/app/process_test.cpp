@@ -12,6 +12,7 @@
 #include "core/app_state.h"
 #include "core/handles.h"
 #include "messages/read_state.h"
+#include "paste/window_classes.h"
 #include "tests/support/test_support.h"
 
 // The real Dropleaf.exe, in the test prefix's virtual desktop. What these tests observe (the
@@ -143,8 +144,33 @@ TEST(RunningProgram, TrayIconThroughAStartingShellHookSettingsDesktopPasteMenuAn
   RegSetKeyValueW(HKEY_CURRENT_USER, SETTINGS_KEY, SETTINGS_ENABLED_VALUE, REG_DWORD, &off, 4);
   const Image image = PatternImage(40, 24);
   ASSERT_TRUE(PutOnClipboard(image));
+  // What earlier uploads left in Dropleaf's own folder: its files older than a day go at start,
+  // a newer one and another program's stay.
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring uploads = temp + L"Dropleaf\\"s;
+  std::error_code error;
+  std::filesystem::remove_all(uploads, error);
+  std::filesystem::create_directories(uploads);
+  const FILETIME twoDaysAgo = [] {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t = {{now.dwLowDateTime, now.dwHighDateTime}};
+    t.QuadPart -= 2ull * 24 * 3600 * 10000000;
+    return FILETIME{t.LowPart, t.HighPart};
+  }();
+  for (const wchar_t* name : {L"Screenshot_20200101_000000.png", L"~Dropleaf-7-1.tmp",
+                              L"Screenshot_20200101_000001_2.png", L"notes.txt"}) {
+    const HANDLE file =
+        CreateFileW((uploads + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (wcscmp(name, L"Screenshot_20200101_000001_2.png") != 0)  // the newer one
+      SetFileTime(file, nullptr, nullptr, &twoDaysAgo);
+    CloseHandle(file);
+  }
   StartingNotificationArea shell(2);
   const Started program;
+  EXPECT_EQ(FilesIn(uploads, L""),
+            (std::vector<std::wstring>{L"Screenshot_20200101_000001_2.png", L"notes.txt"}));
   const HWND hidden = program.hidden;
   ASSERT_NE(hidden, nullptr);
   const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
@@ -219,6 +245,69 @@ TEST(RunningProgram, TrayIconThroughAStartingShellHookSettingsDesktopPasteMenuAn
       5000))
       << "balloons: " << shell.balloons - balloons;
   if (files.size() > before) DeleteFileW((desktop + files.back()).c_str());
+
+  // Another program's file dialogs, in a process of their own as a browser's are. Ctrl+V in an
+  // Open dialog's empty File name box saves the image into Dropleaf's own folder and puts its
+  // full path there, and Enter opens it; text beside the image is the box's to paste; a Save
+  // dialog, a name in its box or none, gets the key as it is.
+  struct DialogCase {
+    const wchar_t* kind;
+    std::wstring text;  // on the clipboard beside the image
+    std::wstring proposed;
+  };
+  for (const DialogCase& c :
+       {DialogCase{L"item-open"}, DialogCase{L"legacy-open"},
+        DialogCase{L"item-open", L"photo.png"}, DialogCase{L"item-save", L"", L"report.png"}}) {
+    const std::wstring chosen = BuildFolder() + L"dialog-chosen.txt";
+    DeleteFileW(chosen.c_str());
+    ASSERT_TRUE(PutOnClipboard(image, c.text));
+    const size_t saved = FilesIn(uploads, L"Screenshot_").size();
+    const Started dialog(L"\"" + BuildFolder() + L"tests\\app\\dialog_host.exe\" " + c.kind +
+                         L" \"" + chosen + L"\" " + c.proposed);
+    HWND box = nullptr;  // the focus of the dialog's thread, once it is in front
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          DWORD owner = 0;
+          GUITHREADINFO info = {sizeof(info)};
+          const DWORD thread = GetWindowThreadProcessId(GetForegroundWindow(), &owner);
+          box = owner == GetProcessId(dialog.process) && GetGUIThreadInfo(thread, &info)
+                    ? info.hwndFocus
+                    : nullptr;
+          return box && GetWindowClassName(box) == L"Edit";
+        },
+        10000))
+        << c.kind;
+    PumpMessagesFor(300);
+    const int balloonsBefore = shell.balloons;
+    SendCtrlV();
+    wchar_t text[MAX_PATH] = {};
+    auto boxText = [&] {  // another process's edit: its text comes by message
+      text[0] = 0;
+      SendMessageTimeoutW(box, WM_GETTEXT, MAX_PATH, LPARAM(text), SMTO_ABORTIFHUNG, 1000, nullptr);
+      return std::wstring(text);
+    };
+    if (std::wstring(c.kind).find(L"save") != std::wstring::npos || !c.text.empty()) {
+      const std::wstring expected = c.text.empty() ? c.proposed : c.text;
+      EXPECT_TRUE(WaitUntil([&] { return boxText() == expected; }, 2000)) << boxText();
+      PumpMessagesFor(500);
+      EXPECT_EQ(boxText(), expected) << c.kind;
+      EXPECT_EQ(shell.balloons, balloonsBefore) << c.kind;
+      EXPECT_EQ(FilesIn(uploads, L"Screenshot_").size(), saved) << "no PNG for " << c.kind;
+      PostMessageW(GetForegroundWindow(), WM_COMMAND, IDCANCEL, 0);
+      EXPECT_NE(dialog.ExitCode(5000), -1);
+      continue;
+    }
+    EXPECT_TRUE(WaitUntil([&] { return boxText().rfind(uploads, 0) == 0; }, 5000)) << boxText();
+    const std::wstring path = boxText();
+    EXPECT_EQ(DecodeImageFile(path).pixels, image.pixels) << c.kind;
+    EXPECT_TRUE(WaitUntil([&] { return shell.balloons > balloonsBefore; }, 3000));
+    keybd_event(VK_RETURN, 0, 0, 0), keybd_event(VK_RETURN, 0, KEYEVENTF_KEYUP, 0);
+    EXPECT_EQ(dialog.ExitCode(5000), 0) << c.kind;
+    const std::string returned = ReadBytes(chosen);
+    EXPECT_EQ(std::wstring((const wchar_t*)returned.data(), returned.size() / 2), path) << c.kind;
+    DeleteFileW(path.c_str());
+  }
+
   // Every add and change of the icon kept the standard tooltip, the pastes' balloons included.
   EXPECT_TRUE(shell.showTipAlways);
 

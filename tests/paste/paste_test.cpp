@@ -39,7 +39,7 @@ class Paste : public testing::Test {
   // The outcome's balloon as "title | text | icon".
   std::wstring PasteInto(HWND target) {
     std::wstring balloon;
-    PasteIntoFolder(target, [&](const wchar_t* title, const std::wstring& text, DWORD icon) {
+    PasteIntoTarget({target}, [&](const wchar_t* title, const std::wstring& text, DWORD icon) {
       balloon = std::wstring(title) + L" | " + text + L" | " + std::to_wstring(icon);
     });
     return balloon;
@@ -134,11 +134,11 @@ TEST_F(Paste, ARequestDuringAPasteRunsAfterIt) {
   std::vector<FakeShellEntry> entries = {{frame.Get(), nullptr, a}};
   entries[0].onLocationRead = [&] {
     if (entries[0].urlReads > 1) return;
-    HandlePasteRequest(frame.Get(), report);
+    HandlePasteRequest({frame.Get()}, report);
     EXPECT_TRUE(balloons.empty()) << "the second paste ran inside the first";
   };
   FakeShellWindows shell(entries);
-  HandlePasteRequest(frame.Get(), report);
+  HandlePasteRequest({frame.Get()}, report);
   const std::vector<std::wstring> files = FilesIn(a, L"Screenshot_");
   ASSERT_EQ(files.size(), 2u);
   EXPECT_EQ(balloons, (std::vector<std::wstring>{kSaved + files[0], kSaved + files[1]}));
@@ -166,7 +166,8 @@ TEST_F(Paste, ATeardownDuringTheSelectionEndsThePasteThere) {
   {  // or inside the balloon, which waits on the shell: Explorer is asked nothing more
     std::vector<FakeShellEntry> entries = {{frame.Get(), nullptr, a}};
     FakeShellWindows shell(entries);
-    PasteIntoFolder(frame.Get(), [](const wchar_t*, const std::wstring&, DWORD) { StopPasting(); });
+    PasteIntoTarget({frame.Get()},
+                    [](const wchar_t*, const std::wstring&, DWORD) { StopPasting(); });
     AppState.teardownBegun.exchange(false);
     EXPECT_EQ(entries[0].frameReads, 1) << "asked for the folder alone";
     CleanFolder(a);
@@ -178,11 +179,11 @@ TEST_F(Paste, ATeardownDuringTheSelectionEndsThePasteThere) {
   std::vector<FakeShellEntry> entries = {{frame.Get(), nullptr, a}};
   entries[0].refusedSelects = 3;
   entries[0].onSelect = [&] {
-    HandlePasteRequest(frame.Get(), report);  // typed meanwhile: waits for its turn
+    HandlePasteRequest({frame.Get()}, report);  // typed meanwhile: waits for its turn
     StopPasting();
   };
   FakeShellWindows shell(entries);
-  HandlePasteRequest(frame.Get(), report);
+  HandlePasteRequest({frame.Get()}, report);
   PumpMessagesFor(1000);  // the retries would have come 200 ms apart
   AppState.teardownBegun.exchange(false);
   EXPECT_EQ(entries[0].refusedSelects, 2) << "one selection, no retry after the teardown";
