@@ -69,12 +69,26 @@ HWND FileNameBoxWithFocus(HWND dialog, HWND focus) {
   return nullptr;
 }
 
+// A button's label without its access key: "保存(&S)" and "保存", "&Save" and "Save" are one.
+std::wstring WithoutAccessKey(const std::wstring& label) {
+  std::wstring plain;
+  for (size_t i = 0; i < label.size(); ++i) {
+    if (label[i] == L'(' && i + 3 < label.size() && label[i + 1] == L'&' && label[i + 3] == L')') {
+      i += 3;  // "(&S)", as Chinese, Japanese and Korean labels carry it
+    } else if (label[i] != L'&') {
+      plain += label[i];
+    }
+  }
+  return plain;
+}
+
 }  // namespace
 
 bool IsEmptyOpenDialogBox(const OpenDialogFacts& facts) {
   return facts.className == L"#32770" && facts.hasOkButton && facts.focusInFileNameBox &&
          !facts.elevated && facts.boxAnswered && facts.boxLength == 0 &&
-         (facts.saveText.empty() || facts.okText != facts.saveText);
+         (facts.saveText.empty() ||
+          WithoutAccessKey(facts.okText) != WithoutAccessKey(facts.saveText));
 }
 
 HWND FindEmptyOpenDialogBox(HWND foreground) {

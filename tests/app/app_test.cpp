@@ -65,7 +65,7 @@ TEST(HookDecision, OnlyAFreshPlainCtrlVWithAnImageOverExplorerOrTheDesktopIsTake
     if (row == 0) f.className = L"Notepad";
     f.hasOkButton = row != 1, f.focusInFileNameBox = row != 2, f.elevated = row == 3;
     f.boxAnswered = row != 4, f.boxLength = row == 5 ? 10 : 0;
-    if (row == 6) f.okText = f.saveText;
+    if (row == 6) f.okText = L"保存";  // the Save label without its access key
     EXPECT_FALSE(IsEmptyOpenDialogBox(f)) << "row " << row;
   }
   // Dropleaf's own files in that folder go after a day; another program's never.

@@ -257,7 +257,8 @@ TEST(RunningProgram, TrayIconThroughAStartingShellHookSettingsDesktopPasteMenuAn
   };
   for (const DialogCase& c :
        {DialogCase{L"item-open"}, DialogCase{L"legacy-open"},
-        DialogCase{L"item-open", L"photo.png"}, DialogCase{L"item-save", L"", L"report.png"}}) {
+        DialogCase{L"item-open", L"photo.png"}, DialogCase{L"item-save", L"", L"report.png"},
+        DialogCase{L"item-save"}, DialogCase{L"legacy-save"}}) {
     const std::wstring chosen = BuildFolder() + L"dialog-chosen.txt";
     DeleteFileW(chosen.c_str());
     ASSERT_TRUE(PutOnClipboard(image, c.text));
