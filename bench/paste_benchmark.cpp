@@ -137,7 +137,7 @@ struct PasteRun {
   std::wstring path;
 };
 
-// One paste's own work, from the clipboard to a finished file, as PasteIntoFolder does it. The
+// One paste's own work, from the clipboard to a finished file, as PasteIntoTarget does it. The
 // clipboard's data is fetched once before, timed (under Wine the capture fetches it again, as
 // long) and so that its own copy is not counted in the memory.
 PasteRun PasteFromClipboard(HWND owner, const std::wstring& folder) {

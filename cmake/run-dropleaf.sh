@@ -81,6 +81,10 @@ Dropleaf runs $where.
       xclip -selection clipboard -t image/png -i picture.png
   (Wine offers image/png as "PNG", which is saved as it is; image/bmp becomes a DIB), click
   the Wine desktop, press Ctrl+V. The PNG lands in $desktop_folder
+- To try an upload: with an image on the clipboard, open Wine's notepad in that desktop,
+      WINEPREFIX='$WINEPREFIX' $loader explorer /desktop=Dropleaf,$desktop_size notepad
+  choose 文件 > 打开 (File > Open), press Ctrl+V, then Enter: the image is saved in
+  %TEMP%\Dropleaf and its path fills the File name box.
 - It talks to the real message service, as the product does.
 - Ctrl+C stops it.
 EOF

@@ -107,6 +107,8 @@ HWND FindEmptyOpenDialogBox(HWND foreground) {
   if (!box || !ok) return nullptr;
   facts.elevated = RunsAboveUs(foreground);
   if (facts.elevated) return nullptr;
+  // While the hook thread waits here, a key typed meanwhile re-enters the hook; every key but a
+  // fresh V leaves it at once, and a second V counts as auto-repeat.
   DWORD_PTR length = 0;
   facts.boxAnswered =
       SendMessageTimeoutW(box, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kHookAskMs, &length) != 0;
