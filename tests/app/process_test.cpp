@@ -208,6 +208,12 @@ TEST(RunningProgram, TrayIconThroughAStartingShellHookSettingsDesktopPasteMenuAn
     // Files copied with a preview image beside them: Explorer pastes the files.
     ASSERT_TRUE(PutOnClipboard(image, L"", BuildFolder() + L"Dropleaf.exe"));
     EXPECT_FALSE(taken(folder.Get())) << "a file list beside the image";
+    // A copy from Explorer's namespace, a mail client's attachment: file lists too.
+    for (const wchar_t* list : {L"Shell IDList Array", L"FileGroupDescriptorW"}) {
+      ASSERT_TRUE(PutFormatsOnClipboard(
+          {{CF_DIB, DibBytes(image)}, {RegisterClipboardFormatW(list), std::string(16, '\0')}}));
+      EXPECT_FALSE(taken(folder.Get())) << list;
+    }
     ASSERT_TRUE(PutOnClipboard(image, L"重命名"));
     EXPECT_TRUE(taken(folder.Get()));
     EXPECT_TRUE(taken(fileList.Get())) << "in the file list";
