@@ -127,7 +127,7 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam) {
     inputs.foregroundClass = foregroundClass;
     if (IsExplorerOrDesktopClassName(foregroundClass)) {
       inputs.focusInTextBox = FocusIsInTextBox(foreground);
-    } else {
+    } else if (foregroundClass == L"#32770") {  // a dialog: an Open dialog's box may take it
       inputs.clipboardHasText = ClipboardHoldsText();
       // The dialog is asked only where its own paste of text does not come first, with short
       // time-outs: every key of the desktop waits meanwhile.
